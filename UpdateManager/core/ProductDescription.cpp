@@ -1,0 +1,1 @@
+#include "UpdateManager/core/ProductDescription.h"

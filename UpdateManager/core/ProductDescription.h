@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace Veltora::UpdateManager
+{
+
+// The server's description of a product's latest release, merged with the installed
+// version. The update manager sets localVersion, sku and type; the description factory
+// fills the rest from the server's answer.
+struct ProductDescription
+{
+    std::string localVersion;
+    std::string name;
+    std::string sku;
+    std::string type;
+    std::string version;
+    std::string permalink;
+    std::string productPageUrl;
+    std::string releaseNotesUrl;
+    std::string platformMinVersion;
+    std::string platformMaxVersion;
+    std::string platformDisplayVersion;
+    std::uint64_t size = 0;
+    std::string checksum;
+
+    // Whether the running operating system lies within the release's minimum and maximum
+    // platform versions. A version component without digits throws std::invalid_argument.
+    bool isPlatformSupported() const;
+};
+
+} // namespace Veltora::UpdateManager

@@ -1,0 +1,75 @@
+#pragma once
+
+// The operating-system services the updater needs, behind portable declarations.
+// Each backend (posix/, windows/) implements all of them; nothing outside this folder
+// tests for the operating system.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace Veltora::Platform
+{
+
+// Identifier of the calling thread as the operating system numbers it.
+std::uint64_t currentThreadId();
+
+// Wall-clock time in 100-ns ticks since 1970-01-01 00:00 UTC.
+std::int64_t systemTimeTicks();
+
+// Full path of the module file that holds the calling code (the executable here).
+std::string modulePath();
+
+// Replaces the process by `program`, giving it `arguments` as its argument vector
+// (argument 0 included). The arguments are the stored, quoted texts: backends whose
+// child receives the vector as it is (POSIX) strip one pair of outer quotes from each.
+// Returns only when the replacement failed.
+void replaceProcess(const std::string& program, const std::vector<std::string>& arguments);
+
+// Starts `program` with `arguments` (argument 0 included, same quoting rule as
+// replaceProcess), waits for it and returns its exit code, or -1 when it could not start.
+int spawnAndWait(const std::string& program, const std::vector<std::string>& arguments);
+
+enum class KnownFolder
+{
+    Downloads,
+    ProgramFilesX86,
+    ProgramFilesX64,
+    ProgramData,
+    Profile
+};
+
+// The folder as narrow text; false when it cannot be determined.
+bool knownFolderPath(KnownFolder folder, std::string& path);
+
+// The four 16-bit numbers of a file's fixed file version (major, minor, build, revision);
+// false when the file has no readable version resource.
+struct FileVersion
+{
+    std::uint16_t major = 0;
+    std::uint16_t minor = 0;
+    std::uint16_t build = 0;
+    std::uint16_t revision = 0;
+};
+bool readFixedFileVersion(const std::string& file, FileVersion& version);
+
+enum class RegistryRoot
+{
+    CurrentUser,
+    LocalMachine,
+    ClassesRoot
+};
+
+// One REG_SZ value as narrow text; false when the key or value is missing, the value is
+// of another type or too large.
+bool readRegistryValue(RegistryRoot root, const std::u16string& subKey,
+                       const std::u16string& valueName, std::string& value);
+
+// Whether the running operating system is at least (major, minor, servicePack),
+// compared in that order.
+bool isOsVersionAtLeast(unsigned major, unsigned minor, unsigned servicePack);
+
+// The word that names this platform to the resources server.
+const char* platformWord();
+
+} // namespace Veltora::Platform

@@ -1,0 +1,74 @@
+#include "platform/Platform.h"
+
+#include <cerrno>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace Veltora::Platform
+{
+namespace
+{
+// Arguments are stored quoted for the Windows C run time, which joins them into one
+// command line. A POSIX child receives the vector as it is, so it gets the bare texts.
+std::string withoutOuterQuotes(std::string text)
+{
+    if (!text.empty() && text.front() == '"')
+        text.erase(0, 1);
+    if (!text.empty() && text.back() == '"')
+        text.pop_back();
+    return text;
+}
+
+// Owns the bare argument texts and the null-terminated vector that points into them.
+class ArgumentVector
+{
+public:
+    explicit ArgumentVector(const std::vector<std::string>& arguments)
+    {
+        for (const std::string& argument : arguments)
+            texts.push_back(withoutOuterQuotes(argument));
+        for (std::string& text : texts)
+            pointers.push_back(text.data());
+        pointers.push_back(nullptr);
+    }
+    char* const* data() { return pointers.data(); }
+
+private:
+    std::vector<std::string> texts;
+    std::vector<char*> pointers;
+};
+
+void makeExecutableForOwner(const std::string& program)
+{
+    struct stat status{};
+    if (stat(program.c_str(), &status) == 0 && S_ISREG(status.st_mode))
+        chmod(program.c_str(), status.st_mode | S_IXUSR);
+}
+} // namespace
+
+void replaceProcess(const std::string& program, const std::vector<std::string>& arguments)
+{
+    ArgumentVector argv(arguments);
+    execv(program.c_str(), argv.data());
+}
+
+int spawnAndWait(const std::string& program, const std::vector<std::string>& arguments)
+{
+    makeExecutableForOwner(program);
+    ArgumentVector argv(arguments);
+    pid_t child = 0;
+    if (posix_spawn(&child, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
+        return -1;
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0)
+        if (errno != EINTR)
+            return -1;
+    // A child ended by a signal has no exit code; it counts as a failed start.
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace Veltora::Platform

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds everything and runs all tests: once in a normal build, then the engine's unit
+# tests again under AddressSanitizer with UndefinedBehaviorSanitizer, and under
+# ThreadSanitizer. Exits non-zero when any test fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+jobs=${JOBS:-2}
+
+run_build() {
+    local folder=$1 label=$2
+    shift 2
+    echo "=== $folder"
+    cmake -S . -B "$folder" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake --build "$folder" -j "$jobs"
+    ctest --test-dir "$folder" -j "$jobs" --output-on-failure --timeout 300 ${label:+-L "$label"}
+}
+
+run_build build "" 
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
+    run_build build-asan unit -DUPDATER_SANITIZE=address,undefined
+# ThreadSanitizer needs the address layout it was built for; disable randomisation.
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+    setarch "$(uname -m)" -R bash -c "$(declare -f run_build); jobs=$jobs; run_build build-tsan unit -DUPDATER_SANITIZE=thread"

@@ -1,0 +1,83 @@
+#include "updater/cli/CommandLine.h"
+
+#include "platform/Platform.h"
+
+#include <cstdlib>
+#include <iostream>
+
+namespace Veltora::Updater
+{
+
+std::vector<std::string> relaunchArguments;
+bool relaunchRequested = false;
+
+std::string quoted(const std::string& argument)
+{
+    if (argument.empty())
+        return "\"\"";
+    std::string result = argument;
+    if (result.front() != '"')
+        result.insert(0, 1, '"');
+    if (result.back() != '"')
+        result.push_back('"');
+    return result;
+}
+
+std::optional<CommandLineOptions> parseCommandLine(const std::vector<std::string>& arguments)
+{
+    CommandLineOptions options;
+    bool expectSku = false;
+    bool expectServer = false;
+    bool relaunchMode = false;
+    for (const std::string& argument : arguments)
+    {
+        if (relaunchMode)
+            relaunchArguments.push_back(quoted(argument));
+        else if (expectSku)
+        {
+            options.sku = argument;
+            expectSku = false;
+        }
+        else if (expectServer)
+        {
+            options.server = argument;
+            expectServer = false;
+        }
+        else if (argument == "--product-sku")
+            expectSku = true;
+        else if (argument == "--server")
+            expectServer = true;
+        else if (argument == "--")
+            relaunchMode = true;
+    }
+    if (expectSku || options.sku.empty())
+        return std::nullopt;
+    return options;
+}
+
+void printUsage()
+{
+    std::cout << "Usage: updater --product-sku SKU [-- RELAUNCH_ARG [RELAUNCH_ARG ...]]"
+              << std::endl;
+    std::cout << "Example: updater --product-sku myproduct -- \"/Application/Veltora/My "
+                 "Product.app\" myarg1 myarg2"
+              << std::endl;
+}
+
+bool relaunchProduct()
+{
+    if (!relaunchRequested)
+        return false;
+    const std::vector<std::string> arguments = relaunchArguments;
+    if (arguments.empty())
+        return false;
+    std::string program = arguments.front();
+    if (!program.empty() && program.front() == '"')
+        program.erase(0, 1);
+    if (!program.empty() && program.back() == '"')
+        program.pop_back();
+    Platform::replaceProcess(program, arguments);
+    std::exit(1);
+}
+
+} // namespace Veltora::Updater
