@@ -10,8 +10,8 @@
 
 namespace
 {
-constexpr std::array<const char*, 7> levelNames = {"debug",  "info",   "notice", "warning",
-                                                   "error",  "except", "assert"};
+constexpr std::array<const char*, 7> levelNames = {"debug", "info",   "notice", "warning",
+                                                   "error", "except", "assert"};
 
 // A level as a name ("info") or a number ("1"); -1 when it is neither.
 int parseLevel(const std::string& text)
@@ -59,9 +59,8 @@ std::string CLog::formatLine(const char* category, int level,
     std::ostringstream line;
     line << std::left << "[LOG] " << std::setw(6)
          << static_cast<std::int32_t>(static_cast<std::uint32_t>(elapsedMs)) << " | "
-         << std::setw(5) << threadId << " | " << std::setw(15) << category << " | "
-         << std::setw(6) << levelNames[static_cast<std::size_t>(level)] << " | "
-         << message.str() << '\n';
+         << std::setw(5) << threadId << " | " << std::setw(15) << category << " | " << std::setw(6)
+         << levelNames[static_cast<std::size_t>(level)] << " | " << message.str() << '\n';
     return line.str();
 }
 

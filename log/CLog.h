@@ -39,8 +39,7 @@ public:
 
     // Joins the pieces without separators: texts as they are, integers in decimal, paths
     // quoted with '&' escaping quotes and ampersands.
-    template <typename... Pieces>
-    void log(const char* category, int level, const Pieces&... pieces)
+    template <typename... Pieces> void log(const char* category, int level, const Pieces&... pieces)
     {
         if (!isEnabled(std::string(category), level))
             return;

@@ -5,7 +5,10 @@
 #include <cstring>
 #include <iostream>
 
-std::string getModulePath() { return Veltora::Platform::modulePath(); }
+std::string getModulePath()
+{
+    return Veltora::Platform::modulePath();
+}
 
 namespace
 {
@@ -24,7 +27,10 @@ CLogBuffers::CLogBuffers()
 {
 }
 
-CLogBuffers::~CLogBuffers() { stopThread(); }
+CLogBuffers::~CLogBuffers()
+{
+    stopThread();
+}
 
 void CLogBuffers::startThread()
 {
@@ -113,8 +119,7 @@ bool CLogBuffers::wouldOvertakeUnreadText(std::int32_t writeIndex, std::int32_t 
     return false;
 }
 
-void CLogBuffers::copyIntoRing(LogSlot& slot, int slotIndex, const char* line,
-                               std::size_t length)
+void CLogBuffers::copyIntoRing(LogSlot& slot, int slotIndex, const char* line, std::size_t length)
 {
     char* ring = buffer.get() + static_cast<std::size_t>(slotIndex) * ringSize;
     const std::int32_t writeIndex = slot.writeIndex.load();

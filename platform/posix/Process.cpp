@@ -44,7 +44,9 @@ private:
 
 void makeExecutableForOwner(const std::string& program)
 {
-    struct stat status{};
+    struct stat status
+    {
+    };
     if (stat(program.c_str(), &status) == 0 && S_ISREG(status.st_mode))
         chmod(program.c_str(), status.st_mode | S_IXUSR);
 }

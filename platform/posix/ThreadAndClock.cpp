@@ -7,7 +7,10 @@
 namespace Veltora::Platform
 {
 
-std::uint64_t currentThreadId() { return static_cast<std::uint64_t>(gettid()); }
+std::uint64_t currentThreadId()
+{
+    return static_cast<std::uint64_t>(gettid());
+}
 
 std::int64_t systemTimeTicks()
 {
@@ -27,6 +30,9 @@ std::string modulePath()
     return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
 }
 
-const char* platformWord() { return "linux"; }
+const char* platformWord()
+{
+    return "linux";
+}
 
 } // namespace Veltora::Platform

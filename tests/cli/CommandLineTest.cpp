@@ -54,24 +54,33 @@ TEST_P(CommandLine, ParsesAsStated)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CommandLine,
-    ::testing::Values(
-        ParseCase{{"--product-sku", "ABC"}, true, "ABC", "", {}},
-        ParseCase{{"--product-sku"}, false, "", "", {}},
-        ParseCase{{"--product-sku", ""}, false, "", "", {}},
-        ParseCase{{}, false, "", "", {}},
-        ParseCase{{"--product-sku", "A", "--product-sku", "B"}, true, "B", "", {}},
-        ParseCase{{"--product-sku", "--server"}, true, "--server", "", {}},
-        ParseCase{{"--server", "--product-sku", "X"}, false, "", "", {}},
-        ParseCase{{"--product-sku", "X", "--server"}, true, "X", "", {}},
-        ParseCase{{"--server", "S", "--product-sku", "X"}, true, "X", "S", {}},
-        ParseCase{{"--product-sku", "X", "--server", "S"}, true, "X", "S", {}},
-        ParseCase{{"--PRODUCT-SKU", "X", "stray", "--product-sku", "Y"}, true, "Y", "", {}},
-        ParseCase{{"--product-sku", "X", "--", "--server", "Y"},
-                  true, "X", "", {"\"--server\"", "\"Y\""}},
-        ParseCase{{"--product-sku", "X", "--", "C:\\Program Files\\P\\p.exe", "a"},
-                  true, "X", "", {"\"C:\\Program Files\\P\\p.exe\"", "\"a\""}},
-        ParseCase{{"--product-sku", "X", "--", "\"quoted\"", "", "\"half", "\""},
-                  true, "X", "", {"\"quoted\"", "\"\"", "\"half\"", "\""}}));
+    ::testing::Values(ParseCase{{"--product-sku", "ABC"}, true, "ABC", "", {}},
+                      ParseCase{{"--product-sku"}, false, "", "", {}},
+                      ParseCase{{"--product-sku", ""}, false, "", "", {}},
+                      ParseCase{{}, false, "", "", {}},
+                      ParseCase{{"--product-sku", "A", "--product-sku", "B"}, true, "B", "", {}},
+                      ParseCase{{"--product-sku", "--server"}, true, "--server", "", {}},
+                      ParseCase{{"--server", "--product-sku", "X"}, false, "", "", {}},
+                      ParseCase{{"--product-sku", "X", "--server"}, true, "X", "", {}},
+                      ParseCase{{"--server", "S", "--product-sku", "X"}, true, "X", "S", {}},
+                      ParseCase{{"--product-sku", "X", "--server", "S"}, true, "X", "S", {}},
+                      ParseCase{
+                          {"--PRODUCT-SKU", "X", "stray", "--product-sku", "Y"}, true, "Y", "", {}},
+                      ParseCase{{"--product-sku", "X", "--", "--server", "Y"},
+                                true,
+                                "X",
+                                "",
+                                {"\"--server\"", "\"Y\""}},
+                      ParseCase{{"--product-sku", "X", "--", "C:\\Program Files\\P\\p.exe", "a"},
+                                true,
+                                "X",
+                                "",
+                                {"\"C:\\Program Files\\P\\p.exe\"", "\"a\""}},
+                      ParseCase{{"--product-sku", "X", "--", "\"quoted\"", "", "\"half", "\""},
+                                true,
+                                "X",
+                                "",
+                                {"\"quoted\"", "\"\"", "\"half\"", "\""}}));
 
 TEST(Usage, PrintsTheTwoLines)
 {

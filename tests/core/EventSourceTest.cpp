@@ -52,7 +52,8 @@ TEST(EventSource, DeliversInAddressOrderAndNestedEventsAtOnce)
     source.subscribe(&pair[1]);
     source.subscribe(&pair[0]);
     bool nested = false;
-    pair[0].onReceive = [&] {
+    pair[0].onReceive = [&]
+    {
         if (!nested)
         {
             nested = true;

@@ -22,7 +22,10 @@ CapturedStdout::CapturedStdout()
     dup2(captureDescriptor, STDOUT_FILENO);
 }
 
-CapturedStdout::~CapturedStdout() { restore(); }
+CapturedStdout::~CapturedStdout()
+{
+    restore();
+}
 
 std::string CapturedStdout::text()
 {
