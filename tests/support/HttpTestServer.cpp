@@ -1,0 +1,467 @@
+#include "tests/support/HttpTestServer.h"
+
+#include <Poco/Base64Encoder.h>
+#include <Poco/Exception.h>
+#include <Poco/Net/HTTPResponse.h>
+#include <Poco/Net/SocketAddress.h>
+#include <Poco/Net/SocketDefs.h>
+#include <Poco/Net/StreamSocket.h>
+#include <boost/algorithm/string/predicate.hpp>
+#include <boost/filesystem/fstream.hpp>
+#include <boost/filesystem/operations.hpp>
+
+#include <chrono>
+#include <sstream>
+#include <stdexcept>
+
+namespace Veltora::Testing
+{
+
+namespace
+{
+constexpr std::size_t maxHeaderSize = 64 * 1024;
+constexpr int pollMilliseconds = 50;
+constexpr auto requestDeadline = std::chrono::seconds(30);
+
+Poco::Timespan pollInterval()
+{
+    return Poco::Timespan(0, pollMilliseconds * 1000);
+}
+
+std::string trim(const std::string& text)
+{
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return {};
+    const auto last = text.find_last_not_of(" \t");
+    return text.substr(first, last - first + 1);
+}
+
+// Parses the request line and header fields; false for anything that is not HTTP.
+bool parseRequest(const std::string& head, RecordedRequest& request)
+{
+    std::istringstream lines(head);
+    std::string line;
+    if (!std::getline(lines, line))
+        return false;
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    std::istringstream requestLine(line);
+    if (!(requestLine >> request.method >> request.target >> request.version))
+        return false;
+    while (std::getline(lines, line))
+    {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty())
+            break;
+        const auto colon = line.find(':');
+        if (colon == std::string::npos)
+            return false;
+        request.headers.emplace_back(trim(line.substr(0, colon)), trim(line.substr(colon + 1)));
+    }
+    return true;
+}
+
+std::string base64(const std::string& text)
+{
+    std::ostringstream encoded;
+    Poco::Base64Encoder encoder(encoded);
+    encoder.rdbuf()->setLineLength(0);
+    encoder << text;
+    encoder.close();
+    return encoded.str();
+}
+
+std::string serializeHead(const HttpReply& reply)
+{
+    std::ostringstream head;
+    head << "HTTP/1.1 " << reply.status << ' '
+         << Poco::Net::HTTPResponse::getReasonForStatus(
+                static_cast<Poco::Net::HTTPResponse::HTTPStatus>(reply.status))
+         << "\r\n";
+    for (const auto& [name, value] : reply.headers)
+        head << name << ": " << value << "\r\n";
+    if (reply.sendContentLength)
+        head << "Content-Length: " << reply.body.size() << "\r\n";
+    head << "Connection: close\r\n\r\n";
+    return head.str();
+}
+
+// Parses "bytes=N-" or "bytes=N-M"; false for any other form.
+bool parseRange(const std::string& value, std::uint64_t& first, std::optional<std::uint64_t>& last)
+{
+    if (!boost::starts_with(value, "bytes="))
+        return false;
+    const std::string range = value.substr(6);
+    const auto dash = range.find('-');
+    if (dash == std::string::npos || dash == 0)
+        return false;
+    try
+    {
+        std::size_t used = 0;
+        first = std::stoull(range.substr(0, dash), &used);
+        if (used != dash)
+            return false;
+        const std::string end = range.substr(dash + 1);
+        if (!end.empty())
+        {
+            last = std::stoull(end, &used);
+            if (used != end.size() || *last < first)
+                return false;
+        }
+    }
+    catch (const std::exception&)
+    {
+        return false;
+    }
+    return true;
+}
+} // namespace
+
+std::optional<std::string> RecordedRequest::header(const std::string& name) const
+{
+    for (const auto& [field, value] : headers)
+        if (boost::iequals(field, name))
+            return value;
+    return std::nullopt;
+}
+
+std::string RecordedRequest::path() const
+{
+    return target.substr(0, target.find('?'));
+}
+
+HttpReply HttpReply::withStatus(int status, std::string body)
+{
+    HttpReply reply;
+    reply.status = status;
+    reply.body = std::move(body);
+    return reply;
+}
+
+HttpReply HttpReply::json(std::string text, int status)
+{
+    HttpReply reply = withStatus(status, std::move(text));
+    reply.headers.emplace_back("Content-Type", "application/json");
+    return reply;
+}
+
+struct HttpTestServer::Connection
+{
+    std::thread thread;
+    std::atomic<bool> finished{false};
+};
+
+HttpTestServer::HttpTestServer(std::uint16_t port)
+    : listener(Poco::Net::SocketAddress("127.0.0.1", port), 64),
+      listeningPort(listener.address().port())
+{
+    acceptor = std::thread([this] { acceptLoop(); });
+}
+
+HttpTestServer::~HttpTestServer()
+{
+    stop();
+}
+
+std::string HttpTestServer::hostAndPort() const
+{
+    return "127.0.0.1:" + std::to_string(listeningPort);
+}
+
+std::string HttpTestServer::url(const std::string& path) const
+{
+    return "http://" + hostAndPort() + path;
+}
+
+void HttpTestServer::on(const std::string& path, Handler handler)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    routes[path] = std::move(handler);
+}
+
+void HttpTestServer::reply(const std::string& path, HttpReply reply)
+{
+    on(path, [reply](const RecordedRequest&) { return reply; });
+}
+
+void HttpTestServer::serveJson(const std::string& path, std::string json)
+{
+    reply(path, HttpReply::json(std::move(json)));
+}
+
+void HttpTestServer::serveContent(const std::string& path, std::string content, RangeMode range)
+{
+    on(path, [content = std::move(content), range](const RecordedRequest& request)
+       { return contentReply(content, request, range); });
+}
+
+void HttpTestServer::serveFolder(const boost::filesystem::path& root, RangeMode range)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    folder.emplace(root, range);
+}
+
+void HttpTestServer::requireBasicAuth(const std::string& user, const std::string& password)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    expectedAuthorization = "Basic " + base64(user + ":" + password);
+}
+
+HttpReply HttpTestServer::contentReply(const std::string& content, const RecordedRequest& request,
+                                       RangeMode range)
+{
+    const auto rangeField = request.header("Range");
+    std::uint64_t first = 0;
+    std::optional<std::uint64_t> last;
+    if (range == RangeMode::Ignore || !rangeField || !parseRange(*rangeField, first, last))
+        return HttpReply::withStatus(200, content);
+
+    const std::uint64_t size = content.size();
+    if (first >= size)
+    {
+        HttpReply reply = HttpReply::withStatus(416);
+        reply.headers.emplace_back("Content-Range", "bytes */" + std::to_string(size));
+        return reply;
+    }
+    const std::uint64_t end = last ? std::min(*last, size - 1) : size - 1;
+    HttpReply reply = HttpReply::withStatus(206, content.substr(first, end - first + 1));
+    reply.headers.emplace_back("Content-Range", "bytes " + std::to_string(first) + "-" +
+                                                    std::to_string(end) + "/" +
+                                                    std::to_string(size));
+    return reply;
+}
+
+std::vector<RecordedRequest> HttpTestServer::requests() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return received;
+}
+
+std::size_t HttpTestServer::requestCount() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return received.size();
+}
+
+RecordedRequest HttpTestServer::lastRequest() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (received.empty())
+        throw std::logic_error("the test server has received no request");
+    return received.back();
+}
+
+std::uint16_t HttpTestServer::closedPort()
+{
+    Poco::Net::ServerSocket probe(Poco::Net::SocketAddress("127.0.0.1", 0));
+    const std::uint16_t port = probe.address().port();
+    probe.close();
+    return port;
+}
+
+void HttpTestServer::stop()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stopping = true;
+    }
+    stopSignal.notify_all();
+    if (acceptor.joinable())
+        acceptor.join();
+    reapFinishedConnections(true);
+    listener.close();
+}
+
+void HttpTestServer::acceptLoop()
+{
+    while (!stopping)
+    {
+        reapFinishedConnections(false);
+        try
+        {
+            if (!listener.poll(pollInterval(), Poco::Net::Socket::SELECT_READ))
+                continue;
+            Poco::Net::StreamSocket socket = listener.acceptConnection();
+            auto connection = std::make_unique<Connection>();
+            Connection* raw = connection.get();
+            raw->thread = std::thread(
+                [this, raw, socket]
+                {
+                    serveConnection(socket);
+                    raw->finished = true;
+                });
+            std::lock_guard<std::mutex> lock(mutex);
+            connections.push_back(std::move(connection));
+        }
+        catch (const Poco::Exception&)
+        {
+            // A connection that failed while being accepted is simply dropped.
+        }
+    }
+}
+
+void HttpTestServer::reapFinishedConnections(bool all)
+{
+    std::vector<std::unique_ptr<Connection>> done;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (auto it = connections.begin(); it != connections.end();)
+        {
+            if (all || (*it)->finished)
+            {
+                done.push_back(std::move(*it));
+                it = connections.erase(it);
+            }
+            else
+                ++it;
+        }
+    }
+    for (auto& connection : done)
+        connection->thread.join();
+}
+
+bool HttpTestServer::waitUntilStopped(int milliseconds)
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    return stopSignal.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                               [this] { return stopping.load(); });
+}
+
+HttpReply HttpTestServer::answer(const RecordedRequest& request)
+{
+    Handler handler;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        received.push_back(request);
+        if (expectedAuthorization && request.header("Authorization") != expectedAuthorization)
+        {
+            HttpReply refused = HttpReply::withStatus(401, "authorization required");
+            refused.headers.emplace_back("WWW-Authenticate", "Basic realm=\"test\"");
+            return refused;
+        }
+        const auto route = routes.find(request.path());
+        if (route != routes.end())
+            handler = route->second;
+        else if (folder)
+        {
+            const auto [root, range] = *folder;
+            handler = [root, range](const RecordedRequest& asked)
+            {
+                const std::string relative = asked.path();
+                const auto file = root / relative;
+                if (relative.find("..") != std::string::npos ||
+                    !boost::filesystem::is_regular_file(file))
+                    return HttpReply::withStatus(404, "not found");
+                boost::filesystem::ifstream in(file, std::ios::binary);
+                std::ostringstream content;
+                content << in.rdbuf();
+                return contentReply(content.str(), asked, range);
+            };
+        }
+    }
+    if (!handler)
+        return HttpReply::withStatus(404, "not found");
+    return handler(request);
+}
+
+namespace
+{
+// Sends all of `data` unless the peer goes away or the server stops. MSG_NOSIGNAL keeps a
+// client that hung up from killing the test process with SIGPIPE.
+bool sendAll(Poco::Net::StreamSocket& socket, const char* data, std::size_t size,
+             const std::atomic<bool>& stopping)
+{
+    std::size_t sent = 0;
+    while (sent < size && !stopping)
+    {
+        try
+        {
+            if (!socket.poll(pollInterval(), Poco::Net::Socket::SELECT_WRITE))
+                continue;
+            const int chunk = static_cast<int>(std::min<std::size_t>(size - sent, 64 * 1024));
+            const int count = socket.sendBytes(data + sent, chunk, MSG_NOSIGNAL);
+            if (count <= 0)
+                return false;
+            sent += static_cast<std::size_t>(count);
+        }
+        catch (const Poco::TimeoutException&)
+        {
+        }
+        catch (const Poco::Exception&)
+        {
+            return false;
+        }
+    }
+    return sent == size;
+}
+
+// Reads up to the blank line that ends the request header; false when the client went
+// away, sent too much, took too long or the server stops.
+bool receiveHead(Poco::Net::StreamSocket& socket, std::string& head,
+                 const std::atomic<bool>& stopping)
+{
+    const auto deadline = std::chrono::steady_clock::now() + requestDeadline;
+    char chunk[4096];
+    while (head.find("\r\n\r\n") == std::string::npos)
+    {
+        if (stopping || head.size() > maxHeaderSize || std::chrono::steady_clock::now() > deadline)
+            return false;
+        try
+        {
+            if (!socket.poll(pollInterval(), Poco::Net::Socket::SELECT_READ))
+                continue;
+            const int count = socket.receiveBytes(chunk, sizeof(chunk));
+            if (count <= 0)
+                return false;
+            head.append(chunk, static_cast<std::size_t>(count));
+        }
+        catch (const Poco::Exception&)
+        {
+            return false;
+        }
+    }
+    return true;
+}
+} // namespace
+
+void HttpTestServer::serveConnection(Poco::Net::StreamSocket socket)
+{
+    std::string head;
+    if (!receiveHead(socket, head, stopping))
+        return;
+    RecordedRequest request;
+    HttpReply reply;
+    if (parseRequest(head, request))
+        reply = answer(request);
+    else
+        reply = HttpReply::withStatus(400, "bad request");
+
+    if (reply.ending == ReplyEnding::StallBeforeHeader)
+    {
+        waitUntilStopped(24 * 60 * 60 * 1000);
+        return;
+    }
+    const std::string replyHead = serializeHead(reply);
+    if (!sendAll(socket, replyHead.data(), replyHead.size(), stopping))
+        return;
+    const std::size_t bodyBytes = reply.ending == ReplyEnding::Complete
+                                      ? reply.body.size()
+                                      : std::min(reply.bytesBeforeEnding, reply.body.size());
+    if (!sendAll(socket, reply.body.data(), bodyBytes, stopping))
+        return;
+    if (reply.ending == ReplyEnding::StallAfterBytes)
+        waitUntilStopped(24 * 60 * 60 * 1000);
+    try
+    {
+        socket.shutdownSend();
+        socket.close();
+    }
+    catch (const Poco::Exception&)
+    {
+        // The client has already gone.
+    }
+}
+
+} // namespace Veltora::Testing
