@@ -69,6 +69,11 @@ bool readRegistryValue(RegistryRoot root, const std::u16string& subKey,
 // compared in that order.
 bool isOsVersionAtLeast(unsigned major, unsigned minor, unsigned servicePack);
 
+// For tests only: makes isOsVersionAtLeast compare against this version instead of the
+// running system's, for the whole process, until clearOsVersionOverrideForTesting.
+void overrideOsVersionForTesting(unsigned major, unsigned minor, unsigned servicePack);
+void clearOsVersionOverrideForTesting();
+
 // The word that names this platform to the resources server.
 const char* platformWord();
 

@@ -1,0 +1,76 @@
+#include "platform/Platform.h"
+
+#include <sys/utsname.h>
+
+#include <array>
+#include <cctype>
+#include <mutex>
+#include <optional>
+
+namespace Veltora::Platform
+{
+
+namespace
+{
+using Version = std::array<unsigned long, 3>;
+
+std::mutex overrideMutex;
+std::optional<Version> overriddenVersion;
+
+// The kernel release ("6.1.0-18-amd64", "5.15") as major.minor.patch: the leading
+// dot-separated numbers, missing ones 0; reading stops at the first other character.
+Version parseKernelRelease(const char* release)
+{
+    Version version{0, 0, 0};
+    const char* position = release;
+    for (std::size_t index = 0; index < version.size(); ++index)
+    {
+        if (!std::isdigit(static_cast<unsigned char>(*position)))
+            break;
+        unsigned long number = 0;
+        while (std::isdigit(static_cast<unsigned char>(*position)))
+        {
+            if (number < 1000000)
+                number = number * 10 + static_cast<unsigned long>(*position - '0');
+            ++position;
+        }
+        version[index] = number;
+        if (*position != '.')
+            break;
+        ++position;
+    }
+    return version;
+}
+
+Version runningVersion()
+{
+    {
+        std::lock_guard<std::mutex> lock(overrideMutex);
+        if (overriddenVersion)
+            return *overriddenVersion;
+    }
+    utsname names{};
+    if (uname(&names) != 0)
+        return {0, 0, 0};
+    return parseKernelRelease(names.release);
+}
+} // namespace
+
+bool isOsVersionAtLeast(unsigned major, unsigned minor, unsigned servicePack)
+{
+    return runningVersion() >= Version{major, minor, servicePack};
+}
+
+void overrideOsVersionForTesting(unsigned major, unsigned minor, unsigned servicePack)
+{
+    std::lock_guard<std::mutex> lock(overrideMutex);
+    overriddenVersion = Version{major, minor, servicePack};
+}
+
+void clearOsVersionOverrideForTesting()
+{
+    std::lock_guard<std::mutex> lock(overrideMutex);
+    overriddenVersion.reset();
+}
+
+} // namespace Veltora::Platform
