@@ -3,8 +3,6 @@
 #include "log/CLogBuffers.h"
 #include "log/CSingleton.h"
 
-#include <boost/filesystem/path.hpp>
-
 #include <cstdint>
 #include <map>
 #include <sstream>
@@ -37,8 +35,9 @@ public:
 
     bool isEnabled(const std::string& category, int level) const;
 
-    // Joins the pieces without separators: texts as they are, integers in decimal, paths
-    // quoted with '&' escaping quotes and ampersands.
+    // Joins the pieces without separators: texts as they are, integers in decimal, and
+    // boost::filesystem paths through their own inserter (quoted, '&' escaping quotes and
+    // ampersands; the caller includes the path header).
     template <typename... Pieces> void log(const char* category, int level, const Pieces&... pieces)
     {
         if (!isEnabled(std::string(category), level))

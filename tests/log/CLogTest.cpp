@@ -3,6 +3,7 @@
 #include "tests/log/LogTestSupport.h"
 #include "tests/support/CapturedStdout.h"
 
+#include <boost/filesystem/path.hpp>
 #include <gtest/gtest.h>
 
 #include <atomic>
