@@ -39,8 +39,10 @@ enum class KnownFolder
     Profile
 };
 
-// The folder as narrow text; false when it cannot be determined.
-bool knownFolderPath(KnownFolder folder, std::string& path);
+// The folder as narrow text, without a trailing separator; false when it cannot be
+// determined. When the folder exists but its path cannot be written as narrow text, the
+// system's error code goes to *conversionError (when given) so the caller can report it.
+bool knownFolderPath(KnownFolder folder, std::string& path, int* conversionError = nullptr);
 
 // The four 16-bit numbers of a file's fixed file version (major, minor, build, revision);
 // false when the file has no readable version resource.
@@ -64,6 +66,10 @@ enum class RegistryRoot
 // of another type or too large.
 bool readRegistryValue(RegistryRoot root, const std::u16string& subKey,
                        const std::u16string& valueName, std::string& value);
+
+// UTF-16 text as narrow text (the ANSI code page on Windows, UTF-8 elsewhere). The text
+// ends where the first character that cannot be represented stood.
+std::string narrowText(const std::u16string& text);
 
 // Whether the running operating system is at least (major, minor, servicePack),
 // compared in that order.
