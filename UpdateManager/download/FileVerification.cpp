@@ -1,0 +1,54 @@
+#include "UpdateManager/download/FileVerification.h"
+
+#include <Poco/DigestStream.h>
+#include <Poco/MD5Engine.h>
+
+#include <boost/filesystem/operations.hpp>
+
+#include <fstream>
+#include <memory>
+
+namespace Veltora::UpdateManager
+{
+namespace
+{
+constexpr std::size_t blockSize = 8192;
+
+bool existsOrFalse(const boost::filesystem::path& file)
+{
+    boost::system::error_code error;
+    const bool found = boost::filesystem::exists(file, error);
+    return found && !error;
+}
+} // namespace
+
+std::string md5OfFile(const boost::filesystem::path& file)
+{
+    if (!existsOrFalse(file))
+        return {};
+    std::ifstream input(file.string(), std::ios::in | std::ios::binary);
+    Poco::MD5Engine engine;
+    Poco::DigestOutputStream digest(engine);
+    const auto block = std::make_unique<char[]>(blockSize);
+    input.read(block.get(), blockSize);
+    while (input.gcount() > 0)
+    {
+        digest.write(block.get(), input.gcount());
+        if (!input || !digest)
+            break;
+        input.read(block.get(), blockSize);
+    }
+    digest.flush();
+    return Poco::DigestEngine::digestToHex(engine.digest());
+}
+
+std::int64_t fileSizeOrZero(const boost::filesystem::path& file)
+{
+    boost::system::error_code error;
+    if (!boost::filesystem::exists(file, error) || error)
+        return 0;
+    const auto size = boost::filesystem::file_size(file, error);
+    return error ? 0 : static_cast<std::int64_t>(size);
+}
+
+} // namespace Veltora::UpdateManager

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <boost/filesystem/path.hpp>
+
+#include <cstdint>
+#include <string>
+
+namespace Veltora::UpdateManager
+{
+
+// Lowercase hexadecimal MD5 of the file's bytes; empty text when the file does not exist
+// or testing for it fails. Stream and digest library errors propagate.
+std::string md5OfFile(const boost::filesystem::path& file);
+
+// The file's size in bytes; 0 when it does not exist or cannot be measured.
+std::int64_t fileSizeOrZero(const boost::filesystem::path& file);
+
+} // namespace Veltora::UpdateManager

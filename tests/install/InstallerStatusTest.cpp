@@ -1,0 +1,252 @@
+#include "UpdateManager/install/Installer.h"
+
+#include "tests/support/LogCapture.h"
+#include "tests/support/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/filesystem/fstream.hpp>
+#include <boost/filesystem/operations.hpp>
+#include <boost/property_tree/json_parser.hpp>
+
+#include <optional>
+
+using namespace Veltora::UpdateManager;
+namespace fs = boost::filesystem;
+
+namespace
+{
+constexpr std::int64_t missing = -1;
+
+void writeText(const fs::path& file, const std::string& text)
+{
+    fs::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+std::string readText(const fs::path& file)
+{
+    fs::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string confirmWithSize(const std::string& size)
+{
+    return "{\n    \"size\": \"" + size + "\",\n    \"checksum\": \"0123\"\n}\n";
+}
+
+// What lies on disk and which versions are compared, and what the refresh must decide.
+struct StatusCase
+{
+    const char* name;
+    std::string localVersion;
+    std::string latestVersion;
+    std::int64_t installerSize; // `missing`, or the size of a (sparse) installer file
+    std::optional<std::string> confirmText;
+    UpdateStatus statusBefore;
+    UpdateStatus expectedStatus;
+    std::int64_t expectedDownloadedBytes;
+    bool confirmKept;
+};
+
+void PrintTo(const StatusCase& testCase, std::ostream* out)
+{
+    *out << testCase.name;
+}
+
+class InstallerStatus : public ::testing::TestWithParam<StatusCase>
+{
+protected:
+    Veltora::Testing::TempFolder folder;
+    fs::path installerPath = folder / "Setup.exe";
+    fs::path confirmPath = folder / "Setup.exe.confirm";
+};
+
+TEST_P(InstallerStatus, FollowsVersionsAndFiles)
+{
+    const StatusCase& testCase = GetParam();
+    if (testCase.installerSize != missing)
+    {
+        writeText(installerPath, "");
+        fs::resize_file(installerPath, static_cast<std::uintmax_t>(testCase.installerSize));
+    }
+    if (testCase.confirmText)
+        writeText(confirmPath, *testCase.confirmText);
+
+    Installer installer;
+    installer.setSource("http://host/Setup.exe", installerPath);
+    installer.setStatus(testCase.statusBefore);
+    ProductDescription description;
+    description.localVersion = testCase.localVersion;
+    installer.refreshStatus(description, testCase.latestVersion);
+
+    EXPECT_EQ(installer.getStatus(), testCase.expectedStatus);
+    EXPECT_EQ(installer.downloadedBytes(), testCase.expectedDownloadedBytes);
+    if (testCase.confirmText)
+    {
+        EXPECT_EQ(fs::exists(confirmPath), testCase.confirmKept);
+    }
+}
+
+const std::string goodConfirm = confirmWithSize("1000");
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, InstallerStatus,
+    ::testing::Values(
+        StatusCase{"LatestNotAVersion", "1.0", "1.2a", 1000, goodConfirm, Error, Unknown, 0, true},
+        StatusCase{"SameVersion", "2.0.1", "2.0.1", 1000, std::nullopt, Error, UpToDate, 0, false},
+        StatusCase{"NewerInstalled", "2.1", "2.0.9", missing, std::nullopt, Error, UpToDate, 0,
+                   false},
+        StatusCase{"NoInstallerFile", "not_installed", "1.0", missing, goodConfirm, Error,
+                   UpdateNeeded, 0, true},
+        StatusCase{"PartialFile", "1.0", "1.1", 1000, std::nullopt, Error, DownloadPaused, 1000,
+                   false},
+        StatusCase{"ConfirmedFile", "1.0", "1.1", 1000, goodConfirm, Error, InstallerAvailable, 0,
+                   true},
+        StatusCase{"WrongChecksumIsNotRead", "1.0", "1.1", 1000,
+                   std::string(R"({"size":"1000","checksum":"bad"})"), Error, InstallerAvailable, 0,
+                   true},
+        StatusCase{"SizeOneByteShort", "1.0", "1.1", 1000, confirmWithSize("999"), Error,
+                   DownloadPaused, 1000, false},
+        StatusCase{"EmptyFileConfirmedEmpty", "1.0", "1.1", 0, confirmWithSize("0"), Error,
+                   DownloadPaused, 0, false},
+        StatusCase{"SizeNotANumber", "1.0", "1.1", 1000, confirmWithSize("1000 bytes"), Error,
+                   DownloadPaused, 1000, false},
+        StatusCase{"SizeMissing", "1.0", "1.1", 1000, std::string(R"({"checksum":"0123"})"), Error,
+                   DownloadPaused, 1000, false},
+        StatusCase{"ConfirmNotJson", "1.0", "1.1", 1000, std::string("size=1000"), Error,
+                   DownloadPaused, 1000, false},
+        StatusCase{"BeyondThirtyOneBits", "1.0", "1.1", 3000000000, confirmWithSize("3000000000"),
+                   Error, InstallerAvailable, 0, true},
+        StatusCase{"BeyondThirtyTwoBits", "1.0", "1.1", 5000000000, confirmWithSize("5000000000"),
+                   Error, InstallerAvailable, 0, true},
+        StatusCase{"SizeCutToThirtyTwoBits", "1.0", "1.1", 5000000000, confirmWithSize("705032704"),
+                   Error, DownloadPaused, 5000000000, false},
+        StatusCase{"RunningDownloadUntouched", "1.0", "1.1", 1000, std::nullopt, DownloadInProgress,
+                   DownloadInProgress, 0, false}),
+    [](const ::testing::TestParamInfo<StatusCase>& caseInfo) { return caseInfo.param.name; });
+
+class ConfirmFile : public ::testing::Test
+{
+protected:
+    Installer installerFor(const fs::path& file)
+    {
+        Installer installer;
+        installer.setSource("http://host/" + file.filename().string(), file);
+        return installer;
+    }
+
+    Veltora::Testing::TempFolder folder;
+};
+
+TEST_F(ConfirmFile, RecordsSizeThenChecksumIndentedAndIsAcceptedByTheRefresh)
+{
+    const fs::path file = folder / "Setup.exe";
+    writeText(file, std::string(5000, 'x'));
+    Installer installer = installerFor(file);
+    installer.writeConfirmFile("0123456789abcdef0123456789abcdef");
+
+    EXPECT_EQ(installer.confirmFilePath(), folder / "Setup.exe.confirm");
+    EXPECT_EQ(readText(installer.confirmFilePath()),
+              "{\n    \"size\": \"5000\",\n    \"checksum\": "
+              "\"0123456789abcdef0123456789abcdef\"\n}\n");
+
+    ProductDescription description;
+    description.localVersion = "1.0";
+    installer.refreshStatus(description, "2.0");
+    EXPECT_EQ(installer.getStatus(), InstallerAvailable);
+}
+
+TEST_F(ConfirmFile, ComputesTheChecksumWhenNoneIsGiven)
+{
+    const fs::path file = folder / "Setup.exe";
+    writeText(file, "abc");
+    Installer installer = installerFor(file);
+    installer.writeConfirmFile("");
+
+    boost::property_tree::ptree tree;
+    boost::property_tree::read_json(installer.confirmFilePath().string(), tree);
+    EXPECT_EQ(tree.get<std::string>("size"), "3");
+    EXPECT_EQ(tree.get<std::string>("checksum"), "900150983cd24fb0d6963f7d28e17f72");
+}
+
+TEST_F(ConfirmFile, ReplacesAnOlderConfirmFile)
+{
+    const fs::path file = folder / "Setup.exe";
+    writeText(file, "abcd");
+    writeText(folder / "Setup.exe.confirm", std::string(4000, ' ') + "stale");
+    Installer installer = installerFor(file);
+    installer.writeConfirmFile("sum");
+    EXPECT_EQ(readText(installer.confirmFilePath()),
+              "{\n    \"size\": \"4\",\n    \"checksum\": \"sum\"\n}\n");
+}
+
+TEST_F(ConfirmFile, ThatCannotBeWrittenRaisesToTheCaller)
+{
+    Installer installer = installerFor(folder / "no such folder" / "Setup.exe");
+    EXPECT_THROW(installer.writeConfirmFile("sum"), boost::property_tree::json_parser_error);
+}
+
+TEST(InstallerRefresh, ReportsWhatItDeletesAndWhatItCannotRead)
+{
+    Veltora::Testing::TempFolder folder;
+    const fs::path file = folder / "Setup.exe";
+    writeText(file, "1234");
+    writeText(folder / "Setup.exe.confirm", "not json");
+    Veltora::Testing::LogCapture log({"update_manager"});
+
+    Installer installer;
+    ProductDescription description;
+    description.localVersion = "1.0";
+    installer.init("http://host/Setup.exe", file, Error, description, "1.1");
+
+    EXPECT_TRUE(installer.isInitialised());
+    EXPECT_EQ(installer.getStatus(), DownloadPaused);
+    EXPECT_EQ(installer.downloadedBytes(), 4);
+    const std::string text = log.text();
+    EXPECT_NE(text.find("Error reading confirm file " + file.string() + ".confirm("),
+              std::string::npos)
+        << text;
+}
+
+// An installer path that names a folder cannot be measured as a partial download: the
+// refresh reports it instead of letting the file-system error escape.
+TEST(InstallerRefresh, FolderInPlaceOfTheInstallerIsADownloadError)
+{
+    Veltora::Testing::TempFolder folder;
+    const fs::path file = folder / "Setup.exe";
+    fs::create_directory(file);
+    Veltora::Testing::LogCapture log({"update_manager"});
+
+    Installer installer;
+    installer.setSource("http://host/Setup.exe", file);
+    ProductDescription description;
+    description.localVersion = "1.0";
+    ASSERT_NO_THROW(installer.refreshStatus(description, "1.1"));
+
+    EXPECT_EQ(installer.getStatus(), DownloadError);
+    EXPECT_EQ(installer.downloadedBytes(), 0);
+    EXPECT_NE(log.text().find("Failed to measure " + file.string()), std::string::npos);
+}
+
+TEST(InstallerCopy, CopiesEveryMember)
+{
+    Installer original;
+    ProductDescription description;
+    description.localVersion = "1.0";
+    original.init("http://host/a.exe", "/nowhere/a.exe", Error, description, "1.1");
+    original.setStatus(InstallerStart);
+    Installer copy(original);
+    Installer assigned;
+    assigned = original;
+    for (const Installer* installer : {&copy, &assigned})
+    {
+        EXPECT_TRUE(installer->isInitialised());
+        EXPECT_EQ(installer->url(), "http://host/a.exe");
+        EXPECT_EQ(installer->installerPath(), fs::path("/nowhere/a.exe"));
+        EXPECT_EQ(installer->getStatus(), InstallerStart);
+        EXPECT_EQ(installer->progress(), -1.0);
+    }
+}
+
+} // namespace
