@@ -1,0 +1,214 @@
+#include "UpdateManager/scan/FileVersionFinder.h"
+#include "UpdateManager/scan/RegKeyVersionFinder.h"
+#include "UpdateManager/scan/Scanner.h"
+#include "log/CLog.h"
+
+#include <boost/filesystem/operations.hpp>
+#include <boost/property_tree/json_parser.hpp>
+#include <boost/property_tree/ptree.hpp>
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace Veltora::UpdateManager
+{
+namespace
+{
+using boost::property_tree::ptree;
+using boost::property_tree::json_parser::json_parser_error;
+
+// The JSON parser descends recursively; a deeper document is refused before it could
+// exhaust the stack. Real definitions nest five levels.
+constexpr int maxNesting = 256;
+
+void checkNesting(const std::string& text, const std::string& fileName)
+{
+    int depth = 0;
+    unsigned long line = 1;
+    bool inString = false;
+    for (std::size_t index = 0; index < text.size(); ++index)
+    {
+        const char character = text[index];
+        if (character == '\n')
+            ++line;
+        if (inString)
+        {
+            if (character == '\\')
+                ++index;
+            else if (character == '"')
+                inString = false;
+        }
+        else if (character == '"')
+            inString = true;
+        else if (character == '[' || character == '{')
+        {
+            if (++depth > maxNesting)
+                throw json_parser_error("nesting too deep", fileName, line);
+        }
+        else if (character == ']' || character == '}')
+            --depth;
+    }
+}
+
+// The whole file, read in text mode. A path that opens but cannot be read (a folder)
+// makes the stream library throw; that is a read failure like any other.
+std::string readText(const std::string& fileName)
+{
+    std::ifstream file(fileName);
+    if (!file)
+        throw json_parser_error("cannot open file", fileName, 0);
+    try
+    {
+        return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    }
+    catch (const std::exception&)
+    {
+        throw json_parser_error("cannot read file", fileName, 0);
+    }
+}
+
+// Opens the file in text mode and parses it; every failure is a json_parser_error that
+// names the file.
+ptree parseDefinition(const boost::filesystem::path& definitionFile)
+{
+    const std::string fileName = definitionFile.string();
+    const std::string text = readText(fileName);
+    checkNesting(text, fileName);
+    std::istringstream stream(text);
+    ptree tree;
+    try
+    {
+        boost::property_tree::read_json(stream, tree);
+    }
+    catch (const json_parser_error& error)
+    {
+        throw json_parser_error(error.message(), fileName, error.line());
+    }
+    return tree;
+}
+
+// False when the path names nothing; a file-system error while asking counts the same.
+bool definitionExists(const boost::filesystem::path& definitionFile, bool& reportMissing)
+{
+    try
+    {
+        reportMissing = !boost::filesystem::exists(definitionFile);
+        return !reportMissing;
+    }
+    catch (const boost::filesystem::filesystem_error&)
+    {
+        reportMissing = false;
+        return false;
+    }
+}
+
+// Rule texts are widened one byte per character; definitions write them in ASCII.
+std::u16string widened(const std::string& text)
+{
+    std::u16string wide;
+    for (const char character : text)
+        wide += static_cast<char16_t>(static_cast<unsigned char>(character));
+    return wide;
+}
+
+std::unique_ptr<VersionFinder> regKeyFinder(const std::string& kind, const ptree& items)
+{
+    if (items.size() != 2 && items.size() != 3)
+    {
+        CLog::getInstance()->log("update_manager", LogWarning,
+                                 "Missing a string in RegkeyVersionFinder definition in json '",
+                                 kind, "'");
+        return nullptr;
+    }
+    auto item = items.begin();
+    const std::string keyAndValue = (item++)->second.data();
+    const std::string fileName = (item++)->second.data();
+    const std::string subFolder = item != items.end() ? item->second.data() : std::string();
+    return std::make_unique<RegKeyVersionFinder>(widened(keyAndValue), widened(fileName),
+                                                 widened(subFolder));
+}
+
+std::unique_ptr<VersionFinder> finderForRule(const std::string& kind, const ptree& parameters)
+{
+    if (kind == "file")
+        return std::make_unique<FileVersionFinder>(parameters.data());
+    if (kind == "regkey")
+        return regKeyFinder(kind, parameters);
+    return nullptr;
+}
+} // namespace
+
+bool Scanner::loadDefinition(const boost::filesystem::path& definitionFile)
+{
+    bool reportMissing = false;
+    if (!definitionFile.empty() && !definitionExists(definitionFile, reportMissing))
+    {
+        if (reportMissing)
+            CLog::getInstance()->log(
+                "update_manager", LogWarning,
+                "Could not find scanner definition file: ", definitionFile.string());
+        return false;
+    }
+    ptree definition;
+    try
+    {
+        definition = parseDefinition(definitionFile);
+    }
+    catch (const json_parser_error& error)
+    {
+        CLog::getInstance()->log("update_manager", LogError,
+                                 " Caught exception while parsing json file ",
+                                 definitionFile.string(), ": ", error.what());
+        return false;
+    }
+    const ptree* products = nullptr;
+    try
+    {
+        products = &definition.get_child("scanner");
+    }
+    catch (const boost::property_tree::ptree_error& error)
+    {
+        CLog::getInstance()->log(
+            "update_manager", LogError,
+            "'scanner' node not found in scanner definition file: ", error.what());
+        return true;
+    }
+    for (const ptree::value_type& product : *products)
+    {
+        std::string name;
+        try
+        {
+            name = product.second.get<std::string>("name");
+            const std::string sku = product.second.get<std::string>("sku");
+            addRules(sku, product.second.get_child("rules"));
+        }
+        catch (const boost::property_tree::ptree_error& error)
+        {
+            CLog::getInstance()->log("update_manager", LogWarning,
+                                     "Bad scanner definition for product '", name,
+                                     "': ", error.what());
+        }
+    }
+    return true;
+}
+
+void Scanner::addRules(const std::string& sku, const ptree& rules)
+{
+    for (const ptree::value_type& rule : rules)
+    {
+        if (rule.second.empty())
+            continue;
+        const auto& [kind, parameters] = rule.second.front();
+        std::unique_ptr<VersionFinder> finder = finderForRule(kind, parameters);
+        if (finder)
+            finderSets[sku].add(std::move(finder));
+        else
+            CLog::getInstance()->log("update_manager", LogWarning, "Could not add Unknown Rule '",
+                                     kind, "'");
+    }
+    const std::size_t count = finderSets[sku].members().size();
+    CLog::getInstance()->log("update_manager", LogInfo, count, " scan rules to find ", sku);
+}
+
+} // namespace Veltora::UpdateManager
