@@ -1,0 +1,264 @@
+#include "UpdateManager/web/ProductDescriptionFactory.h"
+#include "UpdateManager/web/Resources.h"
+
+#include "tests/support/TempFolder.h"
+#include "tests/web/CapturedLog.h"
+
+#include <boost/filesystem.hpp>
+#include <boost/filesystem/fstream.hpp>
+#include <boost/property_tree/json_parser.hpp>
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+using namespace Veltora::UpdateManager;
+using namespace Veltora::Testing;
+namespace fs = boost::filesystem;
+
+namespace
+{
+
+boost::property_tree::ptree parse(const std::string& json)
+{
+    std::istringstream text(json);
+    boost::property_tree::ptree tree;
+    boost::property_tree::read_json(text, tree);
+    return tree;
+}
+
+std::string contentOf(const fs::path& file)
+{
+    fs::ifstream in(file, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+const char* const fullResource = R"({
+    "product_sku": "ABC",
+    "name": "Synth One",
+    "permalink": "http://downloads.example/SynthOne-2.0.exe",
+    "version": "2.0.1",
+    "links": {"product_page": {"href": "http://example/synth-one"}},
+    "resources_site_link": "http://example/site",
+    "release_notes_html": "<h1>2.0.1</h1>\n<p>Fixes</p>\n",
+    "platform_min_version": "6.1",
+    "platform_max_version": "10.0",
+    "platform_display_version": "Windows 7 or later",
+    "size": 123456,
+    "checksum": "0123456789abcdef0123456789abcdef",
+    "ignored": {"deep": [1, 2, 3]}
+})";
+
+// Runs each test in a fresh current directory, where the release notes copy goes.
+class ProductDescriptionFactoryTest : public ::testing::Test
+{
+protected:
+    ProductDescriptionFactoryTest() : previousDirectory(fs::current_path())
+    {
+        fs::current_path(folder.path());
+    }
+    ~ProductDescriptionFactoryTest() override { fs::current_path(previousDirectory); }
+
+    TempFolder folder;
+    fs::path previousDirectory;
+    ProductDescriptionFactory factory;
+};
+
+TEST_F(ProductDescriptionFactoryTest, FillsEveryMemberAndSavesTheReleaseNotes)
+{
+    ProductDescription description;
+    CapturedLog log({"description"});
+
+    const bool created = factory.create("ABC", "soft", "0.0", parse(fullResource), description);
+    const std::string text = log.text();
+
+    ASSERT_TRUE(created);
+    EXPECT_EQ(description.localVersion, "0.0");
+    EXPECT_EQ(description.name, "Synth One");
+    EXPECT_EQ(description.sku, "ABC");
+    EXPECT_EQ(description.type, "soft");
+    EXPECT_EQ(description.version, "2.0.1");
+    EXPECT_EQ(description.permalink, "http://downloads.example/SynthOne-2.0.exe");
+    EXPECT_EQ(description.productPageUrl, "http://example/synth-one");
+    EXPECT_EQ(description.releaseNotesUrl, "file://" + (fs::path("temp") / "ABC.html").string());
+    EXPECT_EQ(description.platformMinVersion, "6.1");
+    EXPECT_EQ(description.platformMaxVersion, "10.0");
+    EXPECT_EQ(description.platformDisplayVersion, "Windows 7 or later");
+    EXPECT_EQ(description.size, 123456u);
+    EXPECT_EQ(description.checksum, "0123456789abcdef0123456789abcdef");
+
+    EXPECT_EQ(contentOf(folder / "temp" / "ABC.html"), "<h1>2.0.1</h1>\n<p>Fixes</p>\n");
+    EXPECT_EQ(occurrences(text, "| description     | error  | Resources Folder not yet defined\n"),
+              1u)
+        << text;
+}
+
+TEST_F(ProductDescriptionFactoryTest, RejectsAnotherSkuWithoutTouchingTheDescription)
+{
+    ProductDescription description;
+    description.name = "kept";
+    CapturedStdout output;
+
+    EXPECT_FALSE(factory.create("abc", "soft", "0.0", parse(fullResource), description));
+
+    EXPECT_EQ(output.text(), "");
+    EXPECT_EQ(description.name, "kept");
+    EXPECT_TRUE(description.sku.empty());
+    EXPECT_FALSE(fs::exists(folder / "temp"));
+}
+
+struct MissingKeyCase
+{
+    const char* name;
+    const char* json;
+    const char* printed;
+};
+
+class MissingKey : public ProductDescriptionFactoryTest,
+                   public ::testing::WithParamInterface<MissingKeyCase>
+{
+};
+
+TEST_P(MissingKey, PrintsTheTreesErrorAndFails)
+{
+    ProductDescription description;
+    CapturedStdout output;
+
+    const bool created = factory.create("ABC", "soft", "0.0", parse(GetParam().json), description);
+
+    EXPECT_FALSE(created);
+    EXPECT_EQ(output.text(), std::string(GetParam().printed) + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ProductDescriptionFactory, MissingKey,
+    ::testing::Values(
+        MissingKeyCase{"Sku", R"({"name":"n","permalink":"p","version":"1"})",
+                       "No such node (product_sku)"},
+        MissingKeyCase{"Name", R"({"product_sku":"ABC","permalink":"p","version":"1"})",
+                       "No such node (name)"},
+        MissingKeyCase{"Permalink", R"({"product_sku":"ABC","name":"n","version":"1"})",
+                       "No such node (permalink)"},
+        MissingKeyCase{"Version", R"({"product_sku":"ABC","name":"n","permalink":"p"})",
+                       "No such node (version)"},
+        MissingKeyCase{"SiteLinkWithoutProductPage",
+                       R"({"product_sku":"ABC","name":"n","permalink":"p","version":"1",
+                           "links":{"other":{"href":"x"}}})",
+                       "No such node (resources_site_link)"},
+        MissingKeyCase{"SiteLinkWithEmptyProductPage",
+                       R"({"product_sku":"ABC","name":"n","permalink":"p","version":"1",
+                           "links":{"product_page":{"href":""}}})",
+                       "No such node (resources_site_link)"}),
+    [](const auto& testCase) { return std::string(testCase.param.name); });
+
+std::string minimalResource(const std::string& extraMembers)
+{
+    return R"({"product_sku":"ABC","name":"n","permalink":"p","version":"1",)" +
+           std::string(R"("resources_site_link":"http://site")") +
+           (extraMembers.empty() ? "" : "," + extraMembers) + "}";
+}
+
+TEST_F(ProductDescriptionFactoryTest, OptionalKeysTakeTheirDefaults)
+{
+    ProductDescription description;
+    CapturedLog log({"description"});
+
+    const bool created =
+        factory.create("ABC", "soft", "1.0", parse(minimalResource(R"("links":{})")), description);
+    const std::string text = log.text();
+
+    ASSERT_TRUE(created);
+    EXPECT_EQ(description.productPageUrl, "http://site");
+    EXPECT_EQ(description.releaseNotesUrl, "");
+    EXPECT_EQ(description.platformMinVersion, "");
+    EXPECT_EQ(description.platformMaxVersion, "");
+    EXPECT_EQ(description.platformDisplayVersion, "");
+    EXPECT_EQ(description.size, 0u);
+    EXPECT_EQ(description.checksum, "");
+    EXPECT_FALSE(fs::exists(folder / "temp"));
+    EXPECT_EQ(text.find("Resources Folder not yet defined"), std::string::npos);
+}
+
+TEST_F(ProductDescriptionFactoryTest, EmptyReleaseNotesClearAnEarlierAddress)
+{
+    ProductDescription description;
+    description.releaseNotesUrl = "file://temp/OLD.html";
+    ASSERT_TRUE(factory.create("ABC", "soft", "1.0",
+                               parse(minimalResource(R"("release_notes_html":"")")), description));
+    EXPECT_EQ(description.releaseNotesUrl, "");
+}
+
+class SizeText : public ProductDescriptionFactoryTest,
+                 public ::testing::WithParamInterface<std::pair<const char*, std::uint64_t>>
+{
+};
+
+TEST_P(SizeText, IsReadAsAnUnsignedNumberOrZero)
+{
+    ProductDescription description;
+    ASSERT_TRUE(factory.create("ABC", "soft", "1.0",
+                               parse(minimalResource(std::string("\"size\":") + GetParam().first)),
+                               description));
+    EXPECT_EQ(description.size, GetParam().second);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ProductDescriptionFactory, SizeText,
+    ::testing::Values(std::pair{"123456", 123456u}, std::pair{"\"123456\"", 123456u},
+                      std::pair{"\" 123456 \"", 123456u},
+                      std::pair{"\"18446744073709551615\"", 18446744073709551615u},
+                      std::pair{"\"123abc\"", 0u}, std::pair{"\"\"", 0u}, std::pair{"1.5e3", 0u},
+                      std::pair{"\"99999999999999999999999\"", 0u}, std::pair{"{\"a\":1}", 0u},
+                      std::pair{"null", 0u}));
+
+TEST_F(ProductDescriptionFactoryTest, ReleaseNotesAreOverwrittenOnEveryPass)
+{
+    ProductDescription description;
+    const std::string longNotes = R"("release_notes_html":"<p>a much longer first text</p>")";
+    const std::string shortNotes = R"("release_notes_html":"<p>b</p>")";
+
+    ASSERT_TRUE(
+        factory.create("ABC", "soft", "1.0", parse(minimalResource(longNotes)), description));
+    ASSERT_TRUE(
+        factory.create("ABC", "soft", "1.0", parse(minimalResource(shortNotes)), description));
+
+    EXPECT_EQ(contentOf(folder / "temp" / "ABC.html"), "<p>b</p>");
+}
+
+TEST_F(ProductDescriptionFactoryTest, NotesThatCannotBeWrittenStillGiveTheAddress)
+{
+    fs::ofstream(folder / "temp") << "a file where the folder should be";
+    ProductDescription description;
+
+    EXPECT_TRUE(factory.create("ABC", "soft", "1.0",
+                               parse(minimalResource(R"("release_notes_html":"<p/>")")),
+                               description));
+    EXPECT_EQ(description.releaseNotesUrl, "file://" + (fs::path("temp") / "ABC.html").string());
+}
+
+TEST_F(ProductDescriptionFactoryTest, ATempFolderThatCannotBeCreatedThrows)
+{
+    fs::create_symlink(folder / "nowhere" / "deeper", folder / "temp");
+    ProductDescription description;
+
+    EXPECT_THROW(factory.create("ABC", "soft", "1.0",
+                                parse(minimalResource(R"("release_notes_html":"<p/>")")),
+                                description),
+                 fs::filesystem_error);
+}
+
+TEST(ResourcesSingleton, IsOneInstanceWithAnEmptyFolder)
+{
+    CapturedLog log({"description"});
+    Veltora::Resources* first = Veltora::Resources::getInstance();
+    const std::string folder = first->folder();
+    Veltora::Resources* second = Veltora::Resources::getInstance();
+    const std::string text = log.text();
+
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(folder, "");
+    EXPECT_EQ(occurrences(text, "Resources Folder not yet defined"), 1u);
+}
+
+} // namespace
