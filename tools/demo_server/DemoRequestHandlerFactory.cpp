@@ -1,0 +1,21 @@
+#include "tools/demo_server/DemoRequestHandlerFactory.h"
+
+#include "tools/demo_server/DemoRequestHandler.h"
+
+namespace Veltora::Demo
+{
+
+DemoRequestHandlerFactory::DemoRequestHandlerFactory(ReleaseCatalog& releases,
+                                                     TransferPolicy& transfers)
+    : catalog(releases), policy(transfers)
+{
+}
+
+// Poco's server takes ownership of the handler and deletes it after the request.
+Poco::Net::HTTPRequestHandler*
+DemoRequestHandlerFactory::createRequestHandler(const Poco::Net::HTTPServerRequest&)
+{
+    return new DemoRequestHandler(catalog, policy);
+}
+
+} // namespace Veltora::Demo
