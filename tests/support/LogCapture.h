@@ -3,6 +3,9 @@
 #include "log/CLog.h"
 #include "tests/support/CapturedStdout.h"
 
+#include <gtest/gtest.h>
+
+#include <iostream>
 #include <string>
 
 namespace Veltora::Testing
@@ -22,10 +25,15 @@ public:
             CLog::getInstance()->setCategoryLevel(category, LogDebug);
     }
 
+    // Failure messages of the test that arrived meanwhile are shown again, so that they
+    // are not lost in the capture.
     std::string text()
     {
         CLog::destroyInstance();
-        return output.text();
+        const std::string captured = output.text();
+        if (::testing::Test::HasFailure())
+            std::cout << captured << std::flush;
+        return captured;
     }
 
 private:

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "UpdateManager/download/ActiveDownloader.h"
+#include "UpdateManager/download/DownloadState.h"
+#include "UpdateManager/download/SyncQueue.h"
+#include "UpdateManager/web/WebRequest.h"
+
+#include <boost/filesystem/path.hpp>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace Veltora::UpdateManager
+{
+
+class DigestingFileStream;
+
+// Downloads one product's installer in the background. Each start queues one job on the
+// object's own worker thread, so jobs of one product never overlap. A job writes straight
+// into the target file, resuming a partial file of exactly `resumeOffset` bytes with a
+// range request, checks the finished file's size and MD5, and ends in a DownloadState.
+//
+// The owner's thread calls every public operation and polls state, progress and checksum;
+// the worker never calls back. Destruction stops a running transfer after its current
+// chunk, leaves the partial file on disk, and discards jobs that have not begun.
+class DownloaderBackgrounder
+{
+public:
+    // One job: fetch `url` into `path` (narrow text). `checksum` is the expected MD5 in
+    // hexadecimal (may be empty), `expectedSize` the announced size (may be 0), and
+    // `resumeOffset` the number of bytes of `path` the caller believes are present.
+    struct Data
+    {
+        std::string url;
+        std::string path;
+        std::string checksum;
+        std::int64_t expectedSize = 0;
+        std::int64_t resumeOffset = 0;
+    };
+
+    // `name` labels the worker in its log lines (the update manager uses type + "/" + SKU).
+    explicit DownloaderBackgrounder(const std::string& name);
+    ~DownloaderBackgrounder();
+    DownloaderBackgrounder(const DownloaderBackgrounder&) = delete;
+    DownloaderBackgrounder& operator=(const DownloaderBackgrounder&) = delete;
+
+    // Sets the state to Idle and queues a job; returns at once. Addresses beginning with
+    // "ftp" (any case) queue a job that does nothing; addresses not beginning with "http"
+    // (any case) get "http://" in front.
+    void start(Data data);
+
+    // Asks a running transfer to stop after its current chunk (state Paused). With `wait`,
+    // returns only when no job is running. Nothing is remembered for a job not yet running.
+    void stop(bool wait);
+
+    // The current DownloadState as its number.
+    int state() const { return currentState.load(); }
+    // Fraction 0.0 to 1.0 of the target file present on disk.
+    double progress() const { return progressFraction.load(); }
+    // Lowercase hexadecimal MD5 of the last verified file; empty when there was no
+    // expected checksum. Meaningful once state() is Completed.
+    std::string checksum() const;
+
+private:
+    static constexpr int StopRequest = 1;
+
+    void httpDownload(const std::shared_ptr<Data>& data);
+    void ftpDownload(const std::shared_ptr<Data>& data);
+    static std::string requestUrl(const Data& data);
+
+    void reuseOrRemovePartialFile(Data& data, const boost::filesystem::path& target);
+    void setInitialProgress(const Data& data);
+    void sendRequest(Data& data, const std::string& address, DigestingFileStream& file);
+    bool rangeWasIgnored(const Data& data) const;
+    void transfer(DigestingFileStream& file);
+    void settleRefusal();
+    bool takeStopRequest();
+    DownloadState verify(const Data& data, const boost::filesystem::path& target,
+                         DigestingFileStream& file);
+    std::string md5OfDownload(const boost::filesystem::path& target, std::int64_t fileSize,
+                              DigestingFileStream& file) const;
+    void setState(DownloadState newState);
+    void setChecksum(const std::string& text);
+
+    std::unique_ptr<ActiveDownloader> downloader;
+    SyncQueue<int> commands;
+    std::atomic<double> progressFraction{0.0};
+    std::atomic<int> currentState{static_cast<int>(DownloadState::Idle)};
+    WebRequest request;
+    std::int64_t totalSize = 0;
+    std::string verifiedChecksum;
+    mutable std::mutex checksumMutex;
+    std::mutex jobMutex;
+    // Set by the destructor: jobs that have not begun are skipped, a running one stops.
+    std::atomic<bool> closing{false};
+};
+
+} // namespace Veltora::UpdateManager

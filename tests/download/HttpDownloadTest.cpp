@@ -1,0 +1,542 @@
+#include "UpdateManager/download/DownloaderBackgrounder.h"
+
+#include "tests/support/HttpTestServer.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/algorithm/string/case_conv.hpp>
+#include <boost/algorithm/string/replace.hpp>
+#include <boost/filesystem/fstream.hpp>
+#include <boost/filesystem/operations.hpp>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <thread>
+
+using namespace Veltora::UpdateManager;
+using Veltora::Testing::HttpReply;
+using Veltora::Testing::HttpTestServer;
+using Veltora::Testing::RangeMode;
+using Veltora::Testing::ReplyEnding;
+namespace fs = boost::filesystem;
+
+namespace
+{
+std::string patternedBytes(std::size_t size, std::uint32_t seed = 11)
+{
+    std::string bytes(size, '\0');
+    for (char& byte : bytes)
+    {
+        seed = seed * 1664525u + 1013904223u;
+        byte = static_cast<char>(seed >> 24);
+    }
+    return bytes;
+}
+
+void writeBytes(const fs::path& file, const std::string& bytes)
+{
+    fs::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string readBytes(const fs::path& file)
+{
+    fs::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The reference digest comes from the system's md5sum, not from the code under test.
+std::string md5sumOf(const std::string& bytes, const fs::path& scratch)
+{
+    writeBytes(scratch, bytes);
+    const std::string command = "md5sum '" + scratch.string() + "'";
+    std::FILE* pipe = popen(command.c_str(), "r");
+    char digest[33] = {};
+    const std::size_t count = pipe ? std::fread(digest, 1, 32, pipe) : 0;
+    if (pipe)
+        pclose(pipe);
+    fs::remove(scratch);
+    return std::string(digest, count);
+}
+
+bool waitFor(const std::function<bool()>& condition)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!condition())
+    {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+bool hasEnded(const DownloaderBackgrounder& downloader)
+{
+    const int state = downloader.state();
+    return state != static_cast<int>(DownloadState::Idle) &&
+           state != static_cast<int>(DownloadState::Downloading);
+}
+
+int stateOf(DownloadState state)
+{
+    return static_cast<int>(state);
+}
+
+class HttpDownload : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        content = new std::string(patternedBytes(3 * 1024 * 1024 + 123));
+        Veltora::Testing::TempFolder scratch;
+        contentMd5 = new std::string(md5sumOf(*content, scratch / "reference"));
+    }
+    static void TearDownTestSuite()
+    {
+        delete content;
+        delete contentMd5;
+    }
+
+    DownloaderBackgrounder::Data job(std::int64_t resumeOffset = 0,
+                                     const std::string& serverPath = "/Setup.exe") const
+    {
+        DownloaderBackgrounder::Data data;
+        data.url = server.url(serverPath);
+        data.path = target.string();
+        data.checksum = *contentMd5;
+        data.expectedSize = static_cast<std::int64_t>(content->size());
+        data.resumeOffset = resumeOffset;
+        return data;
+    }
+
+    // Starts the job and waits until it has ended; returns the final state.
+    static int run(DownloaderBackgrounder& downloader, const DownloaderBackgrounder::Data& data)
+    {
+        downloader.start(data);
+        EXPECT_TRUE(waitFor([&] { return hasEnded(downloader); }));
+        return downloader.state();
+    }
+
+    std::optional<std::string> lastRange() const { return server.lastRequest().header("Range"); }
+
+    static std::string* content;
+    static std::string* contentMd5;
+    HttpTestServer server;
+    Veltora::Testing::TempFolder folder;
+    fs::path target = folder / "Setup.exe";
+};
+
+std::string* HttpDownload::content = nullptr;
+std::string* HttpDownload::contentMd5 = nullptr;
+
+TEST_F(HttpDownload, FreshDownloadIsCompletedAndVerified)
+{
+    server.serveContent("/Setup.exe", *content);
+    DownloaderBackgrounder downloader("soft/SKU");
+    EXPECT_EQ(downloader.state(), stateOf(DownloadState::Idle));
+    EXPECT_EQ(downloader.progress(), 0.0);
+
+    EXPECT_EQ(run(downloader, job()), stateOf(DownloadState::Completed));
+    EXPECT_EQ(downloader.checksum(), *contentMd5);
+    EXPECT_EQ(downloader.progress(), 1.0);
+    EXPECT_EQ(lastRange(), std::nullopt);
+    EXPECT_TRUE(readBytes(target) == *content);
+}
+
+struct ResumeCase
+{
+    const char* name;
+    std::optional<std::size_t> partialBytes; // a partial file on disk, of this size
+    bool partialIsPrefix;                    // holds the real first bytes, or other bytes
+    std::int64_t resumeOffset;
+    RangeMode range;
+    std::optional<std::string> expectedRange;
+    bool bodyTransferred = true;
+};
+
+void PrintTo(const ResumeCase& testCase, std::ostream* out)
+{
+    *out << testCase.name;
+}
+
+class Resume : public HttpDownload, public ::testing::WithParamInterface<ResumeCase>
+{
+};
+
+TEST_P(Resume, EndsWithTheWholeFile)
+{
+    const ResumeCase& testCase = GetParam();
+    server.serveContent("/Setup.exe", *content, testCase.range);
+    if (testCase.partialBytes)
+        writeBytes(target, testCase.partialIsPrefix ? content->substr(0, *testCase.partialBytes)
+                                                    : patternedBytes(*testCase.partialBytes, 99));
+    DownloaderBackgrounder downloader("soft/SKU");
+
+    EXPECT_EQ(run(downloader, job(testCase.resumeOffset)), stateOf(DownloadState::Completed));
+    EXPECT_EQ(lastRange(), testCase.expectedRange);
+    EXPECT_TRUE(readBytes(target) == *content);
+    EXPECT_EQ(downloader.checksum(), *contentMd5);
+    if (testCase.bodyTransferred)
+    {
+        EXPECT_EQ(downloader.progress(), 1.0);
+    }
+}
+
+const std::int64_t fullSize = 3 * 1024 * 1024 + 123;
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Resume,
+    ::testing::Values(
+        ResumeCase{"PartialOfTheExpectedSize", 1000000, true, 1000000, RangeMode::Honour,
+                   "bytes=1000000-"},
+        ResumeCase{"PartialOfAnotherSize", 1000000, false, 999999, RangeMode::Honour, std::nullopt},
+        ResumeCase{"PartialGone", std::nullopt, true, 5000, RangeMode::Honour, std::nullopt},
+        ResumeCase{"AlreadyComplete", static_cast<std::size_t>(fullSize), true, fullSize,
+                   RangeMode::Honour, "bytes=" + std::to_string(fullSize) + "-", false},
+        ResumeCase{"ServerIgnoresRange", 1000000, true, 1000000, RangeMode::Ignore,
+                   "bytes=1000000-"},
+        ResumeCase{"ServerIgnoresRangeWithAnotherPrefix", 1000000, false, 1000000,
+                   RangeMode::Ignore, "bytes=1000000-"}),
+    [](const ::testing::TestParamInfo<ResumeCase>& caseInfo) { return caseInfo.param.name; });
+
+TEST_F(HttpDownload, InterruptedTransferKeepsItsBytesForTheNextJob)
+{
+    const std::size_t cut = 1234567;
+    HttpReply shortReply = HttpReply::withStatus(200, *content);
+    shortReply.ending = ReplyEnding::CloseAfterBytes;
+    shortReply.bytesBeforeEnding = cut;
+    server.reply("/Setup.exe", shortReply);
+    Veltora::Testing::LogCapture log({"download"});
+    {
+        DownloaderBackgrounder downloader("soft/SKU");
+        // The early end looks like a complete body to the request layer; the size check
+        // catches it.
+        EXPECT_EQ(run(downloader, job()), stateOf(DownloadState::Failed));
+    }
+    const std::string text = log.text();
+    EXPECT_NE(text.find("The size of " + target.string() + " is " + std::to_string(cut) +
+                        " while " + std::to_string(content->size()) + " is expected"),
+              std::string::npos)
+        << text;
+    ASSERT_TRUE(readBytes(target) == content->substr(0, cut));
+
+    server.serveContent("/Setup.exe", *content);
+    DownloaderBackgrounder downloader("soft/SKU");
+    EXPECT_EQ(run(downloader, job(static_cast<std::int64_t>(cut))),
+              stateOf(DownloadState::Completed));
+    EXPECT_EQ(lastRange(), "bytes=" + std::to_string(cut) + "-");
+    EXPECT_TRUE(readBytes(target) == *content);
+}
+
+TEST_F(HttpDownload, UnreachableServerPausesAndKeepsThePartialFile)
+{
+    const std::string partial = content->substr(0, 5000);
+    writeBytes(target, partial);
+    DownloaderBackgrounder downloader("soft/SKU");
+    auto data = job(5000);
+    data.url = "http://127.0.0.1:" + std::to_string(HttpTestServer::closedPort()) + "/Setup.exe";
+    EXPECT_EQ(run(downloader, data), stateOf(DownloadState::Paused));
+    EXPECT_TRUE(readBytes(target) == partial);
+}
+
+TEST_F(HttpDownload, RefusedAnswersFail)
+{
+    Veltora::Testing::LogCapture log({"download"});
+    {
+        DownloaderBackgrounder downloader("soft/SKU");
+        for (const int status : {404, 500, 301})
+        {
+            server.reply("/Setup.exe", HttpReply::withStatus(status, "refused"));
+            EXPECT_EQ(run(downloader, job()), stateOf(DownloadState::Failed)) << status;
+        }
+    }
+    const std::string text = log.text();
+    EXPECT_NE(text.find("Download complete (\"" + target.string() + "\")"), std::string::npos)
+        << text;
+    EXPECT_EQ(text.find("Checksum : "), std::string::npos) << text;
+}
+
+struct CheckCase
+{
+    const char* name;
+    std::function<std::string(const std::string&)> expectedChecksum;
+    bool sendContentLength;
+    DownloadState expectedState;
+    std::vector<std::string> logged; // "PATH" stands for the target path
+    bool checksumRecorded;
+};
+
+void PrintTo(const CheckCase& testCase, std::ostream* out)
+{
+    *out << testCase.name;
+}
+
+class Verification : public HttpDownload, public ::testing::WithParamInterface<CheckCase>
+{
+};
+
+TEST_P(Verification, DecidesTheFinalState)
+{
+    const CheckCase& testCase = GetParam();
+    HttpReply reply = HttpReply::withStatus(200, *content);
+    reply.sendContentLength = testCase.sendContentLength;
+    server.reply("/Setup.exe", reply);
+    auto data = job();
+    data.checksum = testCase.expectedChecksum(*contentMd5);
+    Veltora::Testing::LogCapture log({"download"});
+    {
+        DownloaderBackgrounder downloader("soft/SKU");
+        EXPECT_EQ(run(downloader, data), stateOf(testCase.expectedState));
+        EXPECT_EQ(downloader.checksum(), testCase.checksumRecorded ? *contentMd5 : "");
+    }
+    const std::string text = log.text();
+    for (std::string expected : testCase.logged)
+    {
+        boost::algorithm::replace_all(expected, "PATH", target.string());
+        boost::algorithm::replace_all(expected, "MD5", *contentMd5);
+        EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Verification,
+    ::testing::Values(
+        CheckCase{"Matching",
+                  [](const std::string& md5) { return md5; },
+                  true,
+                  DownloadState::Completed,
+                  {"Checksum : 'MD5'. Expected: 'MD5'"},
+                  true},
+        CheckCase{"CapitalsNeverMatch",
+                  [](const std::string& md5) { return boost::algorithm::to_upper_copy(md5); },
+                  true,
+                  DownloadState::Failed,
+                  {"Bad checksum for PATH"},
+                  true},
+        CheckCase{"SpacesNeverMatch",
+                  [](const std::string& md5) { return " " + md5 + " "; },
+                  true,
+                  DownloadState::Failed,
+                  {"Bad checksum for PATH"},
+                  true},
+        CheckCase{"NoExpectedChecksum",
+                  [](const std::string&) { return std::string(); },
+                  true,
+                  DownloadState::Completed,
+                  {"No expected checksum for PATH. Can't verify download."},
+                  false},
+        // Without a length the request layer reads no body: an empty file, unverified.
+        CheckCase{"NoContentLength",
+                  [](const std::string&) { return std::string(); },
+                  false,
+                  DownloadState::Completed,
+                  {"Invalid expected size for PATH (-1)", "No expected checksum for PATH"},
+                  false}),
+    [](const ::testing::TestParamInfo<CheckCase>& caseInfo) { return caseInfo.param.name; });
+
+TEST_F(HttpDownload, LogsTheStartWithTheQuotedTarget)
+{
+    server.serveContent("/Setup.exe", *content);
+    Veltora::Testing::LogCapture log({"download"});
+    {
+        DownloaderBackgrounder downloader("soft/SKU");
+        run(downloader, job());
+    }
+    const std::string text = log.text();
+    EXPECT_NE(text.find("HttpDownload Start " + server.url("/Setup.exe") + " -> \"" +
+                        target.string() + "\" (expected size: " + std::to_string(content->size()) +
+                        ", checksum: " + *contentMd5 + "\n"),
+              std::string::npos)
+        << text;
+}
+
+TEST_F(HttpDownload, UnparsableAddressFailsWithoutTouchingTheDisk)
+{
+    writeBytes(target, "0123456789");
+    Veltora::Testing::LogCapture log({"download"});
+    auto data = job(3);
+    data.url = "http://127.0.0.1:99999999/Setup.exe";
+    {
+        DownloaderBackgrounder downloader("soft/SKU");
+        EXPECT_EQ(run(downloader, data), stateOf(DownloadState::Failed));
+    }
+    EXPECT_EQ(readBytes(target), "0123456789");
+    const std::string text = log.text();
+    EXPECT_NE(text.find("Error while downloading " + data.url + " to " + target.string() + " : "),
+              std::string::npos)
+        << text;
+}
+
+TEST_F(HttpDownload, TargetThatCannotBeWrittenFailsOnItsSize)
+{
+    server.serveContent("/Setup.exe", *content);
+    auto data = job();
+    data.path = (folder / "missing folder" / "Setup.exe").string();
+    DownloaderBackgrounder downloader("soft/SKU");
+    EXPECT_EQ(run(downloader, data), stateOf(DownloadState::Failed));
+    EXPECT_FALSE(fs::exists(folder / "missing folder"));
+}
+
+TEST_F(HttpDownload, AddressesAreCompletedOnlyWhenTheyLackHttp)
+{
+    server.serveContent("/Setup.exe", *content);
+    Veltora::Testing::LogCapture log({"download"});
+    const std::string hostAndPath = server.hostAndPort() + "/Setup.exe";
+    {
+        DownloaderBackgrounder downloader("soft/SKU");
+        for (const std::string& url : {hostAndPath, "HTTP://" + hostAndPath})
+        {
+            auto data = job();
+            data.url = url;
+            fs::remove(target);
+            EXPECT_EQ(run(downloader, data), stateOf(DownloadState::Completed)) << url;
+        }
+    }
+    const std::string text = log.text();
+    EXPECT_NE(text.find("HttpDownload Start http://" + hostAndPath + " -> "), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("HttpDownload Start HTTP://" + hostAndPath + " -> "), std::string::npos)
+        << text;
+}
+
+// An ftp address queues a job that does nothing: the next job runs, and the server sees
+// only that one.
+TEST_F(HttpDownload, FtpAddressQueuesAJobThatDoesNothing)
+{
+    server.serveContent("/Setup.exe", *content);
+    Veltora::Testing::LogCapture log({"download"});
+    {
+        DownloaderBackgrounder downloader("soft/SKU");
+        auto ftp = job();
+        ftp.url = "FTP://" + server.hostAndPort() + "/Setup.exe";
+        downloader.start(ftp);
+        EXPECT_EQ(downloader.state(), stateOf(DownloadState::Idle));
+        EXPECT_EQ(run(downloader, job()), stateOf(DownloadState::Completed));
+    }
+    EXPECT_EQ(server.requestCount(), 1u);
+    const std::string text = log.text();
+    EXPECT_EQ(text.find("HttpDownload Start FTP"), std::string::npos) << text;
+}
+
+TEST_F(HttpDownload, StopWhileIdleChangesNothing)
+{
+    server.serveContent("/Setup.exe", *content);
+    DownloaderBackgrounder downloader("soft/SKU");
+    downloader.stop(false);
+    downloader.stop(true);
+    EXPECT_EQ(run(downloader, job()), stateOf(DownloadState::Completed));
+}
+
+// A server that sends part of the body and then keeps the connection silent: the
+// transfer is under way and stays so until the server stops.
+class StalledTransfer : public HttpDownload
+{
+protected:
+    void SetUp() override
+    {
+        HttpReply stalled = HttpReply::withStatus(206, content->substr(resumeAt));
+        stalled.headers.emplace_back("Content-Range", "bytes " + std::to_string(resumeAt) + "-" +
+                                                          std::to_string(content->size() - 1) +
+                                                          "/" + std::to_string(content->size()));
+        stalled.ending = ReplyEnding::StallAfterBytes;
+        stalled.bytesBeforeEnding = sentBeforeStall;
+        server.reply("/Setup.exe", stalled);
+        writeBytes(target, content->substr(0, resumeAt));
+    }
+
+    // Waits until the transfer stands still: every whole 8192-byte chunk sent before the
+    // stall is in the file, and the read of the last, partial chunk waits for more.
+    bool waitForStall(const DownloaderBackgrounder& downloader) const
+    {
+        const std::size_t wholeChunks = sentBeforeStall / 8192 * 8192;
+        const double stalledAt =
+            static_cast<double>(resumeAt + wholeChunks) / static_cast<double>(content->size());
+        return waitFor([&] { return downloader.progress() == stalledAt; });
+    }
+
+    std::string partialContent() const { return content->substr(0, resumeAt + sentBeforeStall); }
+
+    std::size_t resumeAt = 400000;
+    std::size_t sentBeforeStall = 1024 * 1024 + 5;
+};
+
+TEST_F(StalledTransfer, ProgressIsTheFractionOfTheWholeFile)
+{
+    DownloaderBackgrounder downloader("soft/SKU");
+    downloader.start(job(static_cast<std::int64_t>(resumeAt)));
+    EXPECT_TRUE(waitForStall(downloader));
+    EXPECT_EQ(downloader.state(), stateOf(DownloadState::Downloading));
+    server.stop();
+}
+
+// The stop request is seen after the last, partial chunk; without it the shortened body
+// would go to the check and fail on its size.
+TEST_F(StalledTransfer, StopWithWaitingReturnsPausedAndKeepsThePartialFile)
+{
+    Veltora::Testing::LogCapture log({"download"});
+    {
+        DownloaderBackgrounder downloader("soft/SKU");
+        downloader.start(job(static_cast<std::int64_t>(resumeAt)));
+        ASSERT_TRUE(waitForStall(downloader));
+        downloader.stop(false);
+        server.stop(); // ends the read that waits for more bytes
+        downloader.stop(true);
+        EXPECT_EQ(downloader.state(), stateOf(DownloadState::Paused));
+    }
+    EXPECT_TRUE(readBytes(target) == partialContent());
+    const std::string text = log.text();
+    EXPECT_NE(text.find("Download complete (\"" + target.string() + "\")"), std::string::npos)
+        << text;
+    EXPECT_EQ(text.find("The size of "), std::string::npos) << text;
+}
+
+TEST_F(StalledTransfer, DestructionStopsTheTransferAndDiscardsQueuedJobs)
+{
+    HttpTestServer otherServer;
+    otherServer.serveContent("/Setup.exe", *content);
+    auto downloader = std::make_unique<DownloaderBackgrounder>("soft/SKU");
+    downloader->start(job(static_cast<std::int64_t>(resumeAt)));
+    ASSERT_TRUE(waitForStall(*downloader));
+    auto queued = job();
+    queued.url = otherServer.url("/Setup.exe");
+    queued.path = (folder / "Queued.exe").string();
+    downloader->start(queued);
+
+    std::thread destroyer([&] { downloader.reset(); });
+    server.stop();
+    destroyer.join();
+
+    EXPECT_TRUE(readBytes(target) == partialContent());
+    EXPECT_EQ(otherServer.requestCount(), 0u);
+    EXPECT_FALSE(fs::exists(folder / "Queued.exe"));
+}
+
+TEST_F(StalledTransfer, SecondStartIsIdleAtOnceAndRunsAfterTheFirst)
+{
+    HttpTestServer otherServer;
+    otherServer.serveContent("/Setup.exe", *content);
+    DownloaderBackgrounder downloader("soft/SKU");
+    downloader.start(job(static_cast<std::int64_t>(resumeAt)));
+    ASSERT_TRUE(waitForStall(downloader));
+    ASSERT_EQ(downloader.state(), stateOf(DownloadState::Downloading));
+
+    auto second = job();
+    second.url = otherServer.url("/Setup.exe");
+    second.path = (folder / "Second.exe").string();
+    downloader.start(second);
+    EXPECT_EQ(downloader.state(), stateOf(DownloadState::Idle));
+    EXPECT_EQ(otherServer.requestCount(), 0u);
+
+    server.stop();
+    ASSERT_TRUE(waitFor([&] { return downloader.state() == stateOf(DownloadState::Completed); }));
+    EXPECT_EQ(otherServer.requestCount(), 1u);
+    EXPECT_TRUE(readBytes(folder / "Second.exe") == *content);
+    EXPECT_TRUE(readBytes(target) == partialContent());
+}
+
+} // namespace
