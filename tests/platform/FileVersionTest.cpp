@@ -229,7 +229,7 @@ TEST_F(PeReader, RandomlyDamagedImagesNeverCrash)
     std::uniform_int_distribution<std::size_t> position(0, damagedEnd - 1);
     std::uniform_int_distribution<int> byte(0, 255);
     std::uniform_int_distribution<int> count(1, 6);
-    for (int round = 0; round < 3000; ++round)
+    for (int round = 0; round < 1000; ++round)
     {
         Bytes image = original;
         for (int change = count(random); change > 0; --change)

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 
 using namespace Veltora::UpdateManager;
 
@@ -17,6 +18,12 @@ struct PackCase
 {
     const char* text;
     std::uint64_t expected;
+
+    // Names the case by its text in test listings.
+    friend std::ostream& operator<<(std::ostream& out, const PackCase& test)
+    {
+        return out << '"' << test.text << '"';
+    }
 };
 
 class PackVersion : public testing::TestWithParam<PackCase>
