@@ -1,0 +1,67 @@
+#include "updater/app/JUCEUpdaterApplication.h"
+
+#include "updater/app/ProcessEnd.h"
+#include "updater/cli/CommandLine.h"
+
+#include <optional>
+#include <utility>
+
+namespace Veltora::Updater
+{
+
+JUCEUpdaterApplication::JUCEUpdaterApplication(std::vector<std::string> commandLineArguments)
+    : arguments(std::move(commandLineArguments))
+{
+}
+
+// The look-and-feel goes first, then a window that shutdown did not already delete.
+JUCEUpdaterApplication::~JUCEUpdaterApplication()
+{
+    lookAndFeel.reset();
+    mainWindow.reset();
+}
+
+const juce::String JUCEUpdaterApplication::getApplicationName()
+{
+    return "Updater";
+}
+
+const juce::String JUCEUpdaterApplication::getApplicationVersion()
+{
+    return "1.1.1.628";
+}
+
+bool JUCEUpdaterApplication::moreThanOneInstanceAllowed()
+{
+    return true;
+}
+
+void JUCEUpdaterApplication::initialise(const juce::String&)
+{
+    const std::optional<CommandLineOptions> options = parseCommandLine(arguments);
+    if (!options)
+    {
+        printUsage();
+        endProcess(1);
+    }
+
+    lookAndFeel = std::make_unique<UpdaterLookAndFeel>();
+    juce::LookAndFeel::setDefaultLookAndFeel(lookAndFeel.get());
+
+    mainWindow = std::make_unique<UpdaterWindow>(options->sku, options->server);
+    mainWindow->startUpdate();
+}
+
+void JUCEUpdaterApplication::shutdown()
+{
+    if (mainWindow != nullptr)
+    {
+        relaunchRequested = mainWindow->shouldRelaunchOnExit();
+        mainWindow.reset();
+    }
+    juce::LookAndFeel::setDefaultLookAndFeel(nullptr);
+}
+
+void JUCEUpdaterApplication::anotherInstanceStarted(const juce::String&) {}
+
+} // namespace Veltora::Updater

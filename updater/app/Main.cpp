@@ -1,0 +1,34 @@
+// The process entry point: runs the JUCE application, then either replaces the process
+// by the updated product or closes the log engine, whose final flush prints what is left.
+#include "updater/app/JUCEUpdaterApplication.h"
+#include "updater/cli/CommandLine.h"
+
+#include "log/CLog.h"
+
+#include <string>
+#include <vector>
+
+namespace
+{
+std::vector<std::string> commandLineArguments;
+
+// JUCE owns and deletes the application object it gets from here.
+juce::JUCEApplicationBase* createApplication()
+{
+    return new Veltora::Updater::JUCEUpdaterApplication(commandLineArguments);
+}
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    commandLineArguments.assign(argv + 1, argv + argc);
+    juce::JUCEApplicationBase::createInstance = &createApplication;
+    // Its result is not the process's: every end that reaches the next line is status 0.
+    juce::JUCEApplicationBase::main(argc, const_cast<const char**>(argv));
+
+    Veltora::Updater::relaunchProduct();
+
+    CLog::getInstance();
+    CLog::destroyInstance();
+    return 0;
+}

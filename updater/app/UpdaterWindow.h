@@ -1,0 +1,79 @@
+#pragma once
+
+#include "updater/app/UpdaterPanel.h"
+
+#include "UpdateManager/UpdateManager.h"
+#include "UpdateManager/core/EventSource.h"
+#include "UpdateManager/core/Events.h"
+#include "UpdateManager/core/ProductKey.h"
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <cstdint>
+#include <string>
+
+namespace Veltora::Updater
+{
+
+// The "Auto Update" window and the controller of one product's update: it starts the
+// download, resumes a paused one up to five times, launches the installer when the file
+// is ready, shows progress and status, and quits the application at the end, asking for
+// the product to be relaunched when the installation completed. Everything runs on the
+// JUCE message thread: startUpdate, the 50 ms timer, the manager's product-changed
+// events and the panel's buttons.
+class UpdaterWindow : public juce::DocumentWindow,
+                      public IEventListener<UpdateManager::ProductChangedEvent>,
+                      public juce::Timer
+{
+public:
+    // The hidden "Log window": nothing shows it, and its close button only hides it.
+    class SecondaryWindow : public juce::DocumentWindow
+    {
+    public:
+        explicit SecondaryWindow(const juce::String& title);
+        ~SecondaryWindow() override;
+        void closeButtonPressed() override;
+    };
+
+    // An empty server means the built-in default resources server.
+    UpdaterWindow(const std::string& sku, const std::string& server);
+    ~UpdaterWindow() override;
+
+    // Queries the server and starts the download, then shows the window and starts the
+    // timer. Ends the process with status 1 when the product has no usable status or the
+    // download cannot be launched.
+    virtual void startUpdate();
+    // Stops the timer and stops listening to the manager.
+    virtual void stopUpdate();
+
+    // Quits the application: title-bar close button, "Quit", and the end of a run.
+    void closeButtonPressed() override;
+    // Every event makes the window act on its own product's current status.
+    void onEvent(const UpdateManager::ProductChangedEvent& event) override;
+    void timerCallback() override;
+
+    // Set once the installation completed; the application reads it when it shuts down.
+    bool shouldRelaunchOnExit() const { return relaunchOnExit; }
+
+private:
+    void onLaunchInstaller();
+
+    UpdateManager::ProductInfo* findProduct();
+    void reportMissingProduct();
+    void resumePausedDownload();
+    void showFailure();
+    void launchInstallerSilently();
+    void showInstallProgress(const UpdateManager::ProductInfo& info);
+    void finishInstalledUpdate();
+
+    UpdaterPanel panel;
+    SecondaryWindow logWindow;
+    UpdateManager::UpdateManager manager;
+    bool quitRequested = false;
+    UpdateManager::ProductKey productKey;
+    bool relaunchOnExit = false;
+    bool installerLaunched = false;
+    std::uint32_t downloadRetries = 0;
+};
+
+} // namespace Veltora::Updater
