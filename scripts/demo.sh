@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# Runs one whole update against the bundled demo server on loopback:
+#   installs what is missing, builds the updater, the demo server and the demo product,
+#   installs version 1.0.0 of the demo product, publishes release 2.0.0 on the demo
+#   server, and runs the updater (on Xvfb when there is no display) through download,
+#   verification, silent installation and relaunch of the product, printing what happens.
+#
+#   scripts/demo.sh [--screenshot FILE.png]
+#
+# The first transfer of the installer is cut halfway on purpose, so the run also shows a
+# paused download being resumed. BUILD_DIR sets the build folder (default build), JOBS
+# the build parallelism (default 2).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+repository=$(pwd)
+
+screenshot=""
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --screenshot) screenshot=$(realpath -m "$2"); shift 2 ;;
+        *) echo "usage: scripts/demo.sh [--screenshot FILE.png]" >&2; exit 2 ;;
+    esac
+done
+
+say() { printf '\n==> %s\n' "$*"; }
+
+say "Checking the Debian packages the build needs"
+scripts/install-deps.sh
+
+build=$(realpath -m "${BUILD_DIR:-build}")
+say "Building the updater, the demo server and the demo product in $build"
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUPDATER_BUILD_APP=ON >/dev/null
+cmake --build "$build" -j "${JOBS:-2}" --target updater demo_server demo_product
+updater=$build/updater/app/updater
+server=$build/tools/demo_server/demo_server
+product=$build/tools/demo_product/demo_product
+
+demo=$(mktemp -d /tmp/veltora-demo.XXXXXX)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$demo"
+}
+trap cleanup EXIT
+mkdir -p "$demo/releases/veltora-demo" "$demo/Downloads" "$demo/work"
+export VELTORA_DEMO_HOME=$demo/product
+export XDG_DOWNLOAD_DIR=$demo/Downloads
+
+say "Installing version 1.0.0 of the demo product into $VELTORA_DEMO_HOME"
+VELTORA_DEMO_VERSION=1.0.0 "$product" /SILENT
+"$VELTORA_DEMO_HOME/bin/veltora-demo" --started-by user
+
+say "Publishing release 2.0.0 on the demo server"
+installer=VeltoraDemo-2.0.0-setup
+cp "$product" "$demo/releases/veltora-demo/$installer"
+cat >"$demo/releases/veltora-demo/release.json" <<JSON
+{
+  "name": "Veltora Demo",
+  "version": "2.0.0",
+  "installer": "$installer",
+  "release_notes_html": "<h1>Veltora Demo 2.0.0</h1><p>Now with a relaunch.</p>"
+}
+JSON
+size=$(stat -c %s "$demo/releases/veltora-demo/$installer")
+# About three seconds of download, so the window can be watched.
+"$server" --releases "$demo/releases" --port-file "$demo/port" \
+    --rate $((size / 3)) --cut-transfers 1 > >(sed -u 's/^/    /') 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do [ -s "$demo/port" ] && break; sleep 0.1; done
+port=$(cat "$demo/port")
+
+if [ -z "${DISPLAY:-}" ]; then
+    say "No display: starting Xvfb"
+    # Xvfb writes its display number to descriptor 3 once it accepts clients.
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$demo/display" >/dev/null 2>&1 &
+    pids+=($!)
+    for _ in $(seq 200); do [ -s "$demo/display" ] && break; sleep 0.1; done
+    export DISPLAY=:$(head -1 "$demo/display")
+    echo "    DISPLAY=$DISPLAY"
+fi
+
+if [ -n "$screenshot" ]; then
+    # Grabs the window once 40 % of the installer is in the Downloads folder.
+    (
+        for _ in $(seq 300); do
+            present=$(stat -c %s "$demo/Downloads/$installer" 2>/dev/null || echo 0)
+            window=$(xdotool search --onlyvisible --name '^Auto Update$' 2>/dev/null | head -1)
+            if [ -n "$window" ] && [ "$present" -ge $((size * 2 / 5)) ]; then
+                import -silent -window "$window" "png:$screenshot" &&
+                    echo "    (screenshot of the window saved to $screenshot)"
+                exit 0
+            fi
+            sleep 0.1
+        done
+    ) &
+    pids+=($!)
+fi
+
+say "Running the updater (product veltora-demo, server 127.0.0.1:$port)"
+echo "    $updater --product-sku veltora-demo --server 127.0.0.1:$port -- \\"
+echo "        $VELTORA_DEMO_HOME/bin/veltora-demo --started-by updater \"hello world\""
+set +e
+(
+    cd "$demo/work"
+    UPDATER_LOG=update_manager=info,download=info,install=info \
+        "$updater" --product-sku veltora-demo --server "127.0.0.1:$port" -- \
+        "$VELTORA_DEMO_HOME/bin/veltora-demo" --started-by updater "hello world"
+) 2>&1 | sed -u 's/^/    /'
+status=${PIPESTATUS[0]}
+set -e
+
+say "The run ended with status $status"
+echo "    (after a completed update the relaunched product replaces the updater, so this is"
+echo "    the product's status, and the updater's last buffered log lines are not printed)"
+echo "    installed version: $(cat "$VELTORA_DEMO_HOME/bin/VERSION")"
+echo "    Downloads folder:  $(ls -A "$demo/Downloads" | tr '\n' ' ')(empty after a completed update)"
+[ "$status" -eq 0 ] && [ "$(cat "$VELTORA_DEMO_HOME/bin/VERSION")" = "2.0.0" ]
