@@ -10,8 +10,8 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     libx11-dev libxrandr-dev libxinerama-dev libxcursor-dev libxext-dev libxcomposite-dev
     libfreetype-dev libfontconfig1-dev
-    xvfb xauth xdotool x11-apps imagemagick
-    curl
+    xvfb xauth xdotool x11-apps imagemagick fonts-dejavu-core
+    curl time bc
 )
 
 missing=()
