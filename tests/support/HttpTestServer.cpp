@@ -147,8 +147,11 @@ HttpReply HttpReply::json(std::string text, int status)
     return reply;
 }
 
+// The socket belongs to the connection alone: only its thread uses it, and it is closed
+// at the latest when the joined connection is destroyed.
 struct HttpTestServer::Connection
 {
+    Poco::Net::StreamSocket socket;
     std::thread thread;
     std::atomic<bool> finished{false};
 };
@@ -283,13 +286,13 @@ void HttpTestServer::acceptLoop()
         {
             if (!listener.poll(pollInterval(), Poco::Net::Socket::SELECT_READ))
                 continue;
-            Poco::Net::StreamSocket socket = listener.acceptConnection();
             auto connection = std::make_unique<Connection>();
+            connection->socket = listener.acceptConnection();
             Connection* raw = connection.get();
             raw->thread = std::thread(
-                [this, raw, socket]
+                [this, raw]
                 {
-                    serveConnection(socket);
+                    serveConnection(raw->socket);
                     raw->finished = true;
                 });
             std::lock_guard<std::mutex> lock(mutex);
@@ -426,7 +429,7 @@ bool receiveHead(Poco::Net::StreamSocket& socket, std::string& head,
 }
 } // namespace
 
-void HttpTestServer::serveConnection(Poco::Net::StreamSocket socket)
+void HttpTestServer::serveConnection(Poco::Net::StreamSocket& socket)
 {
     std::string head;
     if (!receiveHead(socket, head, stopping))

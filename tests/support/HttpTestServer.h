@@ -132,7 +132,7 @@ private:
     struct Connection;
 
     void acceptLoop();
-    void serveConnection(Poco::Net::StreamSocket socket);
+    void serveConnection(Poco::Net::StreamSocket& socket);
     HttpReply answer(const RecordedRequest& request);
     bool waitUntilStopped(int milliseconds);
     void reapFinishedConnections(bool all);
