@@ -1,13 +1,13 @@
 #include "UpdateManager/download/DigestingFileStream.h"
 
-#include <Poco/DigestEngine.h>
+#include <boost/filesystem/operations.hpp>
 
 namespace Veltora::UpdateManager
 {
 namespace
 {
-// Large enough that the file and the digest see few, big blocks; fixed, so memory does
-// not grow with the size of the download.
+// Large enough that the file sees few, big writes; fixed, so memory does not grow with
+// the size of the download.
 constexpr std::size_t storageSize = 256 * 1024;
 } // namespace
 
@@ -35,46 +35,35 @@ void DigestingFileStream::close()
     buffer.close();
 }
 
-std::string DigestingFileStream::md5()
-{
-    return buffer.md5();
-}
-
 DigestingFileStream::Buffer::Buffer(const boost::filesystem::path& target)
     : path(target), storage(storageSize)
 {
-    digestExistingBytes();
-    if (!file.open(path.string(), std::ios::out | std::ios::app | std::ios::binary))
-        complete = false;
-    resetPutArea();
+    open(std::ios::out | std::ios::app | std::ios::binary);
 }
 
-void DigestingFileStream::Buffer::digestExistingBytes()
+// Opens the file and starts the digest over the bytes it holds.
+void DigestingFileStream::Buffer::open(std::ios::openmode mode)
 {
-    std::ifstream existing(path.string(), std::ios::in | std::ios::binary);
-    if (!existing.is_open())
-        return;
-    while (existing.read(storage.data(), static_cast<std::streamsize>(storage.size())) ||
-           existing.gcount() > 0)
+    digest.reset();
+    writtenBytes = 0;
+    hexDigest.clear();
+    complete = file.open(path.string(), mode) != nullptr;
+    if (complete)
     {
-        engine.update(storage.data(), static_cast<std::size_t>(existing.gcount()));
-        writtenBytes += existing.gcount();
+        boost::system::error_code error;
+        const auto present = boost::filesystem::file_size(path, error);
+        writtenBytes = error ? 0 : static_cast<std::int64_t>(present);
+        complete = !error;
+        digest = std::make_unique<GrowingFileMd5>(path, writtenBytes);
     }
-    if (existing.bad())
-        complete = false;
+    resetPutArea();
 }
 
 void DigestingFileStream::Buffer::restart()
 {
-    resetPutArea();
     if (file.is_open())
         file.close();
-    engine.reset();
-    writtenBytes = 0;
-    hexDigest.clear();
-    complete =
-        file.open(path.string(), std::ios::out | std::ios::trunc | std::ios::binary) != nullptr;
-    resetPutArea();
+    open(std::ios::out | std::ios::trunc | std::ios::binary);
 }
 
 void DigestingFileStream::Buffer::close()
@@ -89,8 +78,12 @@ void DigestingFileStream::Buffer::close()
 
 std::string DigestingFileStream::Buffer::md5()
 {
-    if (hexDigest.empty())
-        hexDigest = Poco::DigestEngine::digestToHex(engine.digest());
+    if (digest && hexDigest.empty())
+    {
+        hexDigest = digest->finish();
+        hashedBytes = digest->digestedBytes();
+        complete = complete && digest->isComplete();
+    }
     return hexDigest;
 }
 
@@ -108,9 +101,7 @@ DigestingFileStream::Buffer::int_type DigestingFileStream::Buffer::overflow(int_
 
 int DigestingFileStream::Buffer::sync()
 {
-    if (!writePending() || file.pubsync() != 0)
-        return -1;
-    return 0;
+    return writePending() ? 0 : -1;
 }
 
 DigestingFileStream::Buffer::pos_type
@@ -124,18 +115,19 @@ DigestingFileStream::Buffer::seekoff(off_type offset, std::ios_base::seekdir dir
     return pos_type(off_type(writtenBytes + (pptr() - pbase())));
 }
 
+// Writes the buffered bytes through to the file, where the digest reads them back.
 bool DigestingFileStream::Buffer::writePending()
 {
-    const std::streamsize pending = pptr() - pbase();
-    if (pending == 0)
-        return file.is_open();
     if (!file.is_open())
         return false;
-    const bool written = file.sputn(pbase(), pending) == pending;
+    const std::streamsize pending = pptr() - pbase();
+    if (pending == 0)
+        return true;
+    const bool written = file.sputn(pbase(), pending) == pending && file.pubsync() == 0;
     if (written)
     {
-        engine.update(pbase(), static_cast<std::size_t>(pending));
         writtenBytes += pending;
+        digest->grownTo(writtenBytes);
     }
     else
     {

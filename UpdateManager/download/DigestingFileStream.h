@@ -1,11 +1,12 @@
 #pragma once
 
-#include <Poco/MD5Engine.h>
+#include "UpdateManager/download/GrowingFileMd5.h"
 
 #include <boost/filesystem/path.hpp>
 
 #include <cstdint>
 #include <fstream>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -13,11 +14,11 @@
 namespace Veltora::UpdateManager
 {
 
-// An output stream that appends to a file and feeds every byte of the file into an MD5
-// digest on the way, so a finished download needs no second pass over the file to be
-// verified. Opening digests the bytes already in the file first, so a resumed file's
-// digest covers the whole file. The put position (tellp) is the file's size including
-// what is still buffered.
+// An output stream that appends to a file while the file's MD5 is computed alongside, so
+// that a finished download needs no second pass over the file to be verified. The digest
+// covers the bytes the file already held first, so a resumed file's digest is that of the
+// whole file. The put position (tellp) is the file's size including what is still
+// buffered.
 //
 // When the file cannot be opened the stream is bad and drops what is written, as a file
 // stream that failed to open would.
@@ -35,15 +36,13 @@ public:
     // Writes out what is buffered and closes the file.
     void close();
 
-    // Number of bytes that went into the digest.
+    // Lowercase hexadecimal MD5 of the file's bytes. Call after close().
+    std::string md5() { return buffer.md5(); }
+
+    // After md5(): the number of bytes that went into the digest, and whether every byte
+    // of the file did (the existing bytes were read back and every write succeeded).
     std::int64_t digestedBytes() const { return buffer.digestedBytes(); }
-
-    // Whether every byte of the file went into the digest: the existing bytes were read
-    // completely and every write reached the file.
     bool isDigestComplete() const { return buffer.isComplete(); }
-
-    // Lowercase hexadecimal MD5 of the digested bytes. Call after close().
-    std::string md5();
 
 private:
     class Buffer : public std::streambuf
@@ -52,7 +51,7 @@ private:
         explicit Buffer(const boost::filesystem::path& target);
         bool isOpen() const { return file.is_open(); }
         bool isComplete() const { return complete; }
-        std::int64_t digestedBytes() const { return writtenBytes; }
+        std::int64_t digestedBytes() const { return hashedBytes; }
         void restart();
         void close();
         std::string md5();
@@ -64,15 +63,16 @@ private:
                          std::ios_base::openmode which) override;
 
     private:
-        void digestExistingBytes();
+        void open(std::ios::openmode mode);
         bool writePending();
         void resetPutArea();
 
         boost::filesystem::path path;
         std::filebuf file;
-        Poco::MD5Engine engine;
         std::vector<char> storage;
         std::int64_t writtenBytes = 0;
+        std::unique_ptr<GrowingFileMd5> digest;
+        std::int64_t hashedBytes = 0;
         bool complete = true;
         std::string hexDigest;
     };

@@ -230,10 +230,11 @@ DownloadState DownloaderBackgrounder::verify(const Data& data, const fs::path& t
 std::string DownloaderBackgrounder::md5OfDownload(const fs::path& target, std::int64_t fileSize,
                                                   DigestingFileStream& file) const
 {
+    const std::string streamed = file.md5();
     boost::system::error_code error;
     const bool present = fs::exists(target, error) && !error;
     if (present && file.isDigestComplete() && file.digestedBytes() == fileSize)
-        return file.md5();
+        return streamed;
     return md5OfFile(target);
 }
 

@@ -1,5 +1,6 @@
 #include "UpdateManager/download/FileVerification.h"
 #include "UpdateManager/download/DigestingFileStream.h"
+#include "UpdateManager/download/GrowingFileMd5.h"
 
 #include "tests/support/TempFolder.h"
 
@@ -80,6 +81,49 @@ TEST(FileVerification, MissingFileHasNoDigestAndNoSize)
     EXPECT_EQ(fileSizeOrZero(folder / "missing" / "deeper"), 0);
 }
 
+TEST(GrowingFileMd5, FollowsTheWriterFromTheFirstByte)
+{
+    Veltora::Testing::TempFolder folder;
+    const fs::path file = folder / "installer.bin";
+    const std::string whole = patternedBytes(2 * 1024 * 1024 + 77);
+    writeBytes(file, whole.substr(0, 1000));
+    GrowingFileMd5 digest(file, 1000);
+    {
+        fs::ofstream out(file, std::ios::binary | std::ios::app);
+        for (std::size_t offset = 1000; offset < whole.size(); offset += 100000)
+        {
+            const std::size_t count = std::min<std::size_t>(100000, whole.size() - offset);
+            out.write(whole.data() + offset, static_cast<std::streamsize>(count));
+            out.flush();
+            digest.grownTo(static_cast<std::int64_t>(offset + count));
+        }
+    }
+    EXPECT_EQ(digest.finish(), md5sumOf(file));
+    EXPECT_EQ(digest.finish(), md5sumOf(file));
+    EXPECT_TRUE(digest.isComplete());
+    EXPECT_EQ(digest.digestedBytes(), static_cast<std::int64_t>(whole.size()));
+}
+
+TEST(GrowingFileMd5, BytesThatCannotBeReadBackMakeItIncomplete)
+{
+    Veltora::Testing::TempFolder folder;
+    const fs::path file = folder / "installer.bin";
+    writeBytes(file, patternedBytes(5000));
+    GrowingFileMd5 digest(file, 5000);
+    digest.grownTo(9000);
+    digest.finish();
+    EXPECT_FALSE(digest.isComplete());
+    EXPECT_EQ(digest.digestedBytes(), 5000);
+}
+
+TEST(GrowingFileMd5, AbandonedDigestEndsWithoutFinishing)
+{
+    Veltora::Testing::TempFolder folder;
+    const fs::path file = folder / "installer.bin";
+    writeBytes(file, patternedBytes(1024 * 1024));
+    GrowingFileMd5 digest(file, 1024 * 1024);
+}
+
 class DigestingStream : public ::testing::Test
 {
 protected:
@@ -102,10 +146,10 @@ TEST_F(DigestingStream, DigestsExistingBytesThenAppendedOnes)
     }
     stream.close();
 
+    EXPECT_EQ(stream.md5(), md5sumOf(file));
     EXPECT_TRUE(stream.isDigestComplete());
     EXPECT_EQ(stream.digestedBytes(), 700000);
     EXPECT_EQ(fileSizeOrZero(file), 700000);
-    EXPECT_EQ(stream.md5(), md5sumOf(file));
 }
 
 TEST_F(DigestingStream, RestartEmptiesFileAndDigest)
@@ -127,6 +171,7 @@ TEST_F(DigestingStream, FileThatCannotBeOpenedDropsWhatIsWritten)
     EXPECT_TRUE(stream.bad());
     stream.write("abc", 3);
     stream.close();
+    stream.md5();
     EXPECT_FALSE(stream.isDigestComplete());
     EXPECT_FALSE(fs::exists(folder / "missing folder"));
 }

@@ -11,6 +11,10 @@
 #include <boost/filesystem/fstream.hpp>
 #include <boost/filesystem/operations.hpp>
 
+#include <Poco/Net/ServerSocket.h>
+#include <Poco/Net/StreamSocket.h>
+
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -495,27 +499,6 @@ TEST_F(StalledTransfer, StopWithWaitingReturnsPausedAndKeepsThePartialFile)
     EXPECT_EQ(text.find("The size of "), std::string::npos) << text;
 }
 
-TEST_F(StalledTransfer, DestructionStopsTheTransferAndDiscardsQueuedJobs)
-{
-    HttpTestServer otherServer;
-    otherServer.serveContent("/Setup.exe", *content);
-    auto downloader = std::make_unique<DownloaderBackgrounder>("soft/SKU");
-    downloader->start(job(static_cast<std::int64_t>(resumeAt)));
-    ASSERT_TRUE(waitForStall(*downloader));
-    auto queued = job();
-    queued.url = otherServer.url("/Setup.exe");
-    queued.path = (folder / "Queued.exe").string();
-    downloader->start(queued);
-
-    std::thread destroyer([&] { downloader.reset(); });
-    server.stop();
-    destroyer.join();
-
-    EXPECT_TRUE(readBytes(target) == partialContent());
-    EXPECT_EQ(otherServer.requestCount(), 0u);
-    EXPECT_FALSE(fs::exists(folder / "Queued.exe"));
-}
-
 TEST_F(StalledTransfer, SecondStartIsIdleAtOnceAndRunsAfterTheFirst)
 {
     HttpTestServer otherServer;
@@ -537,6 +520,103 @@ TEST_F(StalledTransfer, SecondStartIsIdleAtOnceAndRunsAfterTheFirst)
     EXPECT_EQ(otherServer.requestCount(), 1u);
     EXPECT_TRUE(readBytes(folder / "Second.exe") == *content);
     EXPECT_TRUE(readBytes(target) == partialContent());
+}
+
+// Answers one request with a body announced as a terabyte and streams patterned bytes for
+// as long as the client reads, so a transfer ends only when the client stops it.
+class EndlessBodyServer
+{
+public:
+    EndlessBodyServer()
+        : listener(Poco::Net::SocketAddress("127.0.0.1", 0)), thread([this] { serve(); })
+    {
+    }
+    ~EndlessBodyServer()
+    {
+        stopping = true;
+        thread.join();
+    }
+    std::string url() const
+    {
+        return "http://127.0.0.1:" + std::to_string(listener.address().port()) + "/Setup.exe";
+    }
+    // The first `size` bytes of the endless body: a pattern of 4 MiB, repeated.
+    static std::string bodyStart(std::size_t size)
+    {
+        const std::string pattern = patternedBytes(patternSize, 5);
+        std::string bytes;
+        while (bytes.size() < size)
+            bytes += pattern.substr(0, size - bytes.size());
+        return bytes;
+    }
+
+private:
+    static constexpr std::size_t pieceSize = 64 * 1024;
+    static constexpr std::size_t patternSize = 4 * 1024 * 1024;
+
+    void serve()
+    {
+        const Poco::Timespan interval(0, 10000);
+        while (!stopping && !listener.poll(interval, Poco::Net::Socket::SELECT_READ))
+        {
+        }
+        if (stopping)
+            return;
+        Poco::Net::StreamSocket socket = listener.acceptConnection();
+        char head[4096];
+        socket.receiveBytes(head, sizeof(head));
+        const std::string header =
+            "HTTP/1.1 200 OK\r\nContent-Length: 1099511627776\r\nConnection: close\r\n\r\n";
+        socket.sendBytes(header.data(), static_cast<int>(header.size()));
+        const std::string pattern = bodyStart(patternSize);
+        std::size_t offset = 0;
+        while (!stopping)
+        {
+            try
+            {
+                if (!socket.poll(interval, Poco::Net::Socket::SELECT_WRITE))
+                    continue;
+                const auto piece = std::min(pieceSize, pattern.size() - offset);
+                const int sent = socket.sendBytes(pattern.data() + offset, static_cast<int>(piece),
+                                                  MSG_NOSIGNAL);
+                if (sent <= 0)
+                    return;
+                offset = (offset + static_cast<std::size_t>(sent)) % pattern.size();
+            }
+            catch (const Poco::Exception&)
+            {
+                return;
+            }
+        }
+    }
+
+    Poco::Net::ServerSocket listener;
+    std::atomic<bool> stopping{false};
+    std::thread thread;
+};
+
+// The transfer never ends by itself, so only the destruction can end it; the job queued
+// behind it must not run.
+TEST_F(HttpDownload, DestructionStopsTheTransferAndDiscardsQueuedJobs)
+{
+    EndlessBodyServer endless;
+    server.serveContent("/Setup.exe", *content);
+    auto downloader = std::make_unique<DownloaderBackgrounder>("soft/SKU");
+    auto first = job();
+    first.url = endless.url();
+    downloader->start(first);
+    auto queued = job();
+    queued.path = (folder / "Queued.exe").string();
+    downloader->start(queued);
+    ASSERT_TRUE(waitFor([&] { return fs::exists(target) && fs::file_size(target) > 0; }));
+
+    downloader.reset();
+
+    EXPECT_EQ(server.requestCount(), 0u);
+    EXPECT_FALSE(fs::exists(folder / "Queued.exe"));
+    const std::string partial = readBytes(target);
+    EXPECT_GT(partial.size(), 0u);
+    EXPECT_TRUE(partial == EndlessBodyServer::bodyStart(partial.size()));
 }
 
 } // namespace
