@@ -49,10 +49,18 @@ protected:
         return arguments;
     }
 
+    // The record appears complete, but opening it fails for as long as the renaming process
+    // still holds the file (for deletion): it is read again until it opens.
     std::vector<std::string> waitForRecord() const
     {
-        EXPECT_TRUE(waitUntil([this] { return std::filesystem::exists(record); }));
-        return recordedArguments().value_or(std::vector<std::string>{});
+        std::optional<std::vector<std::string>> arguments;
+        EXPECT_TRUE(waitUntil(
+            [&]
+            {
+                arguments = recordedArguments();
+                return arguments.has_value();
+            }));
+        return arguments.value_or(std::vector<std::string>{});
     }
 
     WindowsTempFolder folder;
