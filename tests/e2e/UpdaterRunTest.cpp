@@ -226,14 +226,15 @@ protected:
         return probe;
     }
 
-    std::unique_ptr<ChildProcess> startUpdater(const std::vector<std::string>& arguments)
+    std::unique_ptr<ChildProcess> startUpdater(const std::vector<std::string>& arguments,
+                                               const std::string& logLevels = "")
     {
         ChildProcess::Options options;
         options.environment = {{"DISPLAY", display.name()},
                                {"HOME", home.string()},
                                {"XDG_CONFIG_HOME", (home / ".config").string()},
                                {"XDG_DOWNLOAD_DIR", downloads.string()},
-                               {"UPDATER_LOG", ""}};
+                               {"UPDATER_LOG", logLevels}};
         options.workingFolder = work;
         options.outputFile = root / "updater.out";
         return std::make_unique<ChildProcess>(UPDATER_BINARY, arguments, options);
@@ -423,7 +424,7 @@ TEST_P(UpdaterStartFailure, EndsWithStatusOneAndNoWindow)
     std::vector<std::string> arguments = prepare(GetParam());
     arguments.insert(arguments.end(), {"--", relaunchProbe().string()});
 
-    auto updater = startUpdater(arguments);
+    auto updater = startUpdater(arguments, "update_manager=error");
     bool windowSeen = false;
     waitUntil(
         [&]
@@ -440,6 +441,10 @@ TEST_P(UpdaterStartFailure, EndsWithStatusOneAndNoWindow)
     EXPECT_FALSE(fs::exists(relaunchRecord));
     EXPECT_EQ(contains(updater->output(), "Usage: updater --product-sku SKU"),
               GetParam() == StartProblem::MissingSku)
+        << updater->output();
+    EXPECT_EQ(contains(updater->output(), " Could not connect to resources server."),
+              GetParam() == StartProblem::ServerUnreachable)
+        << "enabled log lines are written before the process ends\n"
         << updater->output();
 }
 

@@ -2,6 +2,7 @@
 
 #include "updater/app/ProcessEnd.h"
 
+#include "log/CLog.h"
 #include "platform/Platform.h"
 
 #include <iostream>
@@ -70,9 +71,9 @@ void UpdaterWindow::startUpdate()
     const int status = info == nullptr ? UpdateManager::Error : info->installer.getStatus();
     if (status == UpdateManager::Error || status == UpdateManager::Unknown ||
         status == UpdateManager::OsNotSupported)
-        endProcess(1);
+        abandonStart();
     if (!manager.launchDownload(productKey, true))
-        endProcess(1);
+        abandonStart();
 
     panel.setText(downloadingText);
 
@@ -84,6 +85,14 @@ void UpdaterWindow::startUpdate()
     setAlwaysOnTop(true);
 
     startTimer(timerPeriodMilliseconds);
+}
+
+void UpdaterWindow::abandonStart()
+{
+    // The log engine writes what it holds first, so that enabled categories show why the
+    // update could not start; nothing else is cleaned up.
+    CLog::getInstance()->stopThread();
+    endProcess(1);
 }
 
 void UpdaterWindow::stopUpdate()

@@ -57,6 +57,8 @@ public:
 
 private:
     void onLaunchInstaller();
+    // Ends the process with status 1, before the window is shown.
+    [[noreturn]] void abandonStart();
 
     UpdateManager::ProductInfo* findProduct();
     void reportMissingProduct();
