@@ -60,7 +60,10 @@ std::vector<LogLine> parseLog(const std::string& text)
     {
         if (line.rfind("[LOG] ", 0) != 0)
         {
-            if (!lines.empty() && line.rfind("####", 0) != 0)
+            // The engine's own lifecycle lines ("####", "LOG - ...", "LOG FLUSH DONE") may
+            // come between any two messages; they never continue one.
+            const bool engineLine = line.rfind("####", 0) == 0 || line.rfind("LOG ", 0) == 0;
+            if (!lines.empty() && !engineLine)
                 lines.back().message += "\n" + line;
             continue;
         }

@@ -311,3 +311,45 @@ TEST_F(ManagerTest, DebugDumpDescribesEveryProduct)
     EXPECT_EQ(countMessages(log, " Initialize UpdateManager"), 1u);
     EXPECT_EQ(countMessages(log, " Terminate UpdateManager"), 1u);
 }
+
+// A server text the URL parser refuses is reported per product instead of escaping.
+TEST_F(ManagerTest, UnparsableServerAddressIsReportedNotThrown)
+{
+    createManager({}, "http://[::1");
+    EXPECT_NO_THROW(manager().addProduct(alpha, "0.0"));
+    EXPECT_EQ(statusOf(alpha), Unknown);
+
+    const std::vector<LogLine> log = finish();
+    const auto reports =
+        messagesStartingWith(log, " Could not get product information for ALPHA: ");
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].find("invalid response"), std::string::npos) << reports[0];
+}
+
+TEST_F(ManagerTest, QueriesAndLaunchesFollowTheSwitchesForAllProducts)
+{
+    const ProductKey beta{"BETA", "soft"};
+    createManager();
+    serveInstaller();
+    publish(Release{});
+    Release betaRelease;
+    betaRelease.sku = "BETA";
+    betaRelease.permalink = server->url("/files/Beta.exe");
+    publish(betaRelease);
+
+    manager().setQueryServer(false);
+    manager().addProduct(alpha, "0.0");
+    EXPECT_EQ(server->requestCount(), 0u);
+    EXPECT_EQ(statusOf(alpha), Unknown);
+
+    manager().setQueryServer(true);
+    manager().refreshProduct(alpha);
+    manager().addProduct(beta, "9.0");
+    ASSERT_EQ(statusOf(alpha), UpdateNeeded);
+    ASSERT_EQ(statusOf(beta), UpToDate);
+    manager().launchAllDownloads();
+    EXPECT_EQ(statusOf(alpha), DownloadInProgress);
+    EXPECT_EQ(statusOf(beta), UpToDate);
+    ASSERT_TRUE(tickUntil([&] { return statusOf(alpha) == InstallerAvailable; }));
+    EXPECT_FALSE(fs::exists(downloads / "Beta.exe"));
+}
