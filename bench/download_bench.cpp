@@ -1,8 +1,9 @@
 // A download job (transfer, size and MD5 check) against curl fetching the same file
 // followed by md5sum hashing it, both from one local HTTP server, in the same run and
-// alternating. Reports per size: the job's time, curl + md5sum's time, their ratio, and
-// the job's peak resident memory and its growth over the memory in use before the job.
-// The "resume" rows start from a partial file holding the first half.
+// alternating. Reports per size: the job's time, curl + md5sum's time, their ratio
+// ("ratio"), the ratio of processor time used (server included, "cpu_ratio"), and the
+// job's peak resident memory and its growth over the memory in use before the job. The
+// "resume" rows start from a partial file holding the first half.
 //
 // Run: build/bench/download_bench   (needs curl and md5sum; uses the temporary folder)
 #include "UpdateManager/download/DownloaderBackgrounder.h"
@@ -181,10 +182,10 @@ public:
         auto found = made.find(mebibytes);
         if (found != made.end())
             return found->second;
-        Source made_{"installer-" + std::to_string(mebibytes) + ".bin", mebibytes * mebibyte, ""};
-        writePatterned(sources / made_.name, made_.size);
-        made_.md5 = md5sumOf(sources / made_.name);
-        return made.emplace(mebibytes, made_).first->second;
+        Source created{"installer-" + std::to_string(mebibytes) + ".bin", mebibytes * mebibyte, ""};
+        writePatterned(sources / created.name, created.size);
+        created.md5 = md5sumOf(sources / created.name);
+        return made.emplace(mebibytes, created).first->second;
     }
 
     std::string url(const Source& from) const { return server->url(from.name); }
@@ -242,7 +243,10 @@ double cpuSecondsOf(int who)
 }
 
 // Processor time of this process (the server included) and of finished children.
-double cpuSecondsNow() { return cpuSecondsOf(RUSAGE_SELF) + cpuSecondsOf(RUSAGE_CHILDREN); }
+double cpuSecondsNow()
+{
+    return cpuSecondsOf(RUSAGE_SELF) + cpuSecondsOf(RUSAGE_CHILDREN);
+}
 
 double secondsOf(const std::function<void()>& work)
 {
