@@ -149,22 +149,10 @@ void Installer::removeConfirmFile() const
 }
 
 // The installer file is a partial download; the next download resumes after its bytes.
-// A file that cannot be measured (a folder, say) cannot be resumed: it is reported as a
-// download error, which makes the next download start afresh.
 void Installer::recordPartialDownload()
 {
-    try
-    {
-        partialBytes = static_cast<std::int64_t>(boost::filesystem::file_size(installerFile));
-        status.store(DownloadPaused);
-    }
-    catch (const boost::filesystem::filesystem_error& error)
-    {
-        CLog::getInstance()->log("update_manager", LogError, "Failed to measure ",
-                                 installerFile.string(), "(", error.what(), ")");
-        partialBytes = 0;
-        status.store(DownloadError);
-    }
+    partialBytes = static_cast<std::int64_t>(boost::filesystem::file_size(installerFile));
+    status.store(DownloadPaused);
 }
 
 void Installer::writeConfirmFile(const std::string& checksum)

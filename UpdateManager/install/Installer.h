@@ -48,7 +48,8 @@ public:
     // Decides status and downloadedBytes from the installed version (the description's
     // localVersion), the latest version and the installer and confirm files. Leaves a
     // running download's status alone. A confirm file that does not match the installer
-    // file is deleted.
+    // file is deleted. An installer file that cannot be measured (a folder in its place,
+    // say) throws boost::filesystem::filesystem_error, which the caller reports.
     void refreshStatus(const ProductDescription& description, const std::string& latestVersion);
 
     // Records the present installer file as complete: its size and `checksum`, or its

@@ -209,24 +209,22 @@ TEST(InstallerRefresh, ReportsWhatItDeletesAndWhatItCannotRead)
         << text;
 }
 
-// An installer path that names a folder cannot be measured as a partial download: the
-// refresh reports it instead of letting the file-system error escape.
-TEST(InstallerRefresh, FolderInPlaceOfTheInstallerIsADownloadError)
+// A folder in the installer's place cannot be measured as a partial download: the error
+// reaches the caller, and the status is not taken for a resumable download.
+TEST(InstallerRefresh, FolderInPlaceOfTheInstallerRaisesToTheCaller)
 {
     Veltora::Testing::TempFolder folder;
     const fs::path file = folder / "Setup.exe";
     fs::create_directory(file);
-    Veltora::Testing::LogCapture log({"update_manager"});
 
     Installer installer;
     installer.setSource("http://host/Setup.exe", file);
     ProductDescription description;
     description.localVersion = "1.0";
-    ASSERT_NO_THROW(installer.refreshStatus(description, "1.1"));
-
-    EXPECT_EQ(installer.getStatus(), DownloadError);
+    EXPECT_THROW(installer.refreshStatus(description, "1.1"), fs::filesystem_error);
+    EXPECT_NE(installer.getStatus(), DownloadPaused);
     EXPECT_EQ(installer.downloadedBytes(), 0);
-    EXPECT_NE(log.text().find("Failed to measure " + file.string()), std::string::npos);
+    EXPECT_TRUE(fs::is_directory(file));
 }
 
 TEST(InstallerCopy, CopiesEveryMember)
