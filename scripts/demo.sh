@@ -81,12 +81,12 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 
 if [ -n "$screenshot" ]; then
-    # Grabs the window once 40 % of the installer is in the Downloads folder.
+    # Grabs the window one second after it appears, a third of the way into the download.
     (
         for _ in $(seq 300); do
-            present=$(stat -c %s "$demo/Downloads/$installer" 2>/dev/null || echo 0)
-            window=$(xdotool search --onlyvisible --name '^Auto Update$' 2>/dev/null | head -1)
-            if [ -n "$window" ] && [ "$present" -ge $((size * 2 / 5)) ]; then
+            window=$(xdotool search --onlyvisible --name "^Auto Update$" 2>/dev/null | head -1 || true)
+            if [ -n "$window" ]; then
+                sleep 1
                 import -silent -window "$window" "png:$screenshot" &&
                     echo "    (screenshot of the window saved to $screenshot)"
                 exit 0
