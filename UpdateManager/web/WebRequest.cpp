@@ -2,15 +2,23 @@
 
 #include "log/CLog.h"
 
+#include <Poco/Net/Context.h>
 #include <Poco/Net/HTTPBasicCredentials.h>
 #include <Poco/Net/HTTPClientSession.h>
 #include <Poco/Net/HTTPRequest.h>
 #include <Poco/Net/HTTPResponse.h>
+#include <Poco/Net/HTTPSClientSession.h>
+#include <Poco/Net/InvalidCertificateHandler.h>
+#include <Poco/Net/NetSSL.h>
+#include <Poco/Net/SSLException.h>
+#include <Poco/Net/SecureStreamSocket.h>
+#include <Poco/Net/VerificationErrorArgs.h>
 #include <Poco/Timespan.h>
 #include <Poco/URI.h>
 #include <boost/property_tree/json_parser.hpp>
 
 #include <cctype>
+#include <cstdlib>
 #include <sstream>
 #include <stdexcept>
 
@@ -21,15 +29,93 @@ namespace
 {
 constexpr const char* category = "web";
 constexpr long timeoutSeconds = 10;
+constexpr const char* extraCaFileVariable = "UPDATER_EXTRA_CA_FILE";
 
-// A URL that does not start with "http:/" in any letter case gets "http://" in front, so
-// a bare host (the usual server option) becomes a plain HTTP URL.
+// A URL that starts with neither "http:/" nor "https:/" in any letter case gets "http://"
+// in front, so a bare host (the usual server option) becomes a plain HTTP URL.
 std::string normaliseUrl(const std::string& url)
 {
-    std::string prefix = url.substr(0, 6);
+    std::string prefix = url.substr(0, 7);
     for (char& character : prefix)
         character = static_cast<char>(std::toupper(static_cast<unsigned char>(character)));
-    return prefix == "HTTP:/" ? url : "http://" + url;
+    const bool http = prefix.compare(0, 6, "HTTP:/") == 0;
+    return http || prefix == "HTTPS:/" ? url : "http://" + url;
+}
+
+// Why the certificate of this thread's last handshake was refused, as OpenSSL words it
+// ("certificate has expired"); the library's exception only says that verification failed.
+thread_local std::string certificateProblem;
+
+// Refuses every certificate that fails verification, and notes why.
+class RejectingCertificateHandler : public Poco::Net::InvalidCertificateHandler
+{
+public:
+    RejectingCertificateHandler() : InvalidCertificateHandler(false) {}
+
+    void onInvalidCertificate(const void*, Poco::Net::VerificationErrorArgs& error) override
+    {
+        error.setIgnoreError(false);
+        certificateProblem = error.errorMessage();
+    }
+};
+
+// The TLS settings of every https request in the process: the system's CAs plus the
+// optional extra file, TLS 1.2 at least, and peer verification in the strict mode, since
+// the relaxed one skips the host-name check for loopback addresses. The context's own
+// handler refuses failed certificates, so no process-wide handler or application
+// configuration is ever consulted.
+Poco::Net::Context::Ptr makeClientContext()
+{
+    Poco::Net::initializeSSL();
+    Poco::Net::Context::Params params;
+    const char* extraCaFile = std::getenv(extraCaFileVariable);
+    params.caLocation = extraCaFile != nullptr ? extraCaFile : "";
+    params.loadDefaultCAs = true;
+    params.verificationMode = Poco::Net::Context::VERIFY_STRICT;
+    auto context = Poco::makeAuto<Poco::Net::Context>(Poco::Net::Context::TLS_CLIENT_USE, params);
+    context->requireMinimumProtocol(Poco::Net::Context::PROTO_TLSV1_2);
+    context->setInvalidCertificateHandler(Poco::makeShared<RejectingCertificateHandler>());
+    return context;
+}
+
+// Made once, on the first https request; a failure (such as an unreadable extra CA file)
+// ends that request in ConnectionFailed and is met again by the next one.
+const Poco::Net::Context::Ptr& clientContext()
+{
+    static const Poco::Net::Context::Ptr context = makeClientContext();
+    return context;
+}
+
+// The library's TLS errors give only their kind in what(); the reason is in the message,
+// and a refused certificate's own problem is added.
+std::string reasonOf(const std::exception& error)
+{
+    const auto* tlsError = dynamic_cast<const Poco::Net::SSLException*>(&error);
+    if (tlsError == nullptr)
+        return error.what();
+    const std::string problem = certificateProblem.empty() ? "" : " (" + certificateProblem + ")";
+    return tlsError->displayText() + problem;
+}
+
+std::unique_ptr<Poco::Net::HTTPClientSession> makeSession(bool secure)
+{
+    const Poco::Timespan timeout(timeoutSeconds, 0);
+    if (!secure)
+    {
+        auto session = std::make_unique<Poco::Net::HTTPClientSession>();
+        session->setTimeout(timeout);
+        return session;
+    }
+    // The handshake then waits for the first request, when the time-outs are in force;
+    // done while connecting, it would wait for a silent server without limit.
+    Poco::Net::SecureStreamSocket socket(clientContext());
+    socket.setLazyHandshake(true);
+    auto session = std::make_unique<Poco::Net::HTTPSClientSession>(socket);
+    // A TLS read or write on a silent socket waits once in the socket and once more in the
+    // library before it gives up, so each wait gets half of the time-out.
+    const Poco::Timespan halfTimeout(timeout.totalMicroseconds() / 2);
+    session->setTimeout(timeout, halfTimeout, halfTimeout);
+    return session;
 }
 
 // Path and query, percent-encoded by the URI class; the fragment is not sent.
@@ -81,10 +167,7 @@ bool nestsDeeperThan(const std::string& text, int limit)
 }
 } // namespace
 
-WebRequest::WebRequest() : client(std::make_unique<Poco::Net::HTTPClientSession>())
-{
-    client->setTimeout(Poco::Timespan(timeoutSeconds, 0));
-}
+WebRequest::WebRequest() : client(makeSession(false)) {}
 
 WebRequest::~WebRequest() = default;
 
@@ -106,18 +189,19 @@ WebRequest& WebRequest::send(const std::string& url)
     // A previous body must not be read again if this request fails before its header.
     ok = false;
     responseStream = nullptr;
+    certificateProblem.clear();
 
     const Poco::URI uri(normaliseUrl(url));
     CLog::getInstance()->log(category, LogDebug, "Request URI: ", uri.toString());
     try
     {
-        retarget(uri.getHost(), uri.getPort());
+        retarget(uri.getHost(), uri.getPort(), uri.getScheme() == "https");
         receiveResponse(requestTarget(uri), uri.getUserInfo());
     }
     catch (const std::exception& error)
     {
         CLog::getInstance()->log(category, LogError, "Error connecting to ", url, ": ",
-                                 error.what());
+                                 reasonOf(error));
         ok = false;
         responseStream = nullptr;
         closeConnection();
@@ -126,11 +210,15 @@ WebRequest& WebRequest::send(const std::string& url)
     return *this;
 }
 
-void WebRequest::retarget(const std::string& host, std::uint16_t port)
+void WebRequest::retarget(const std::string& host, std::uint16_t port, bool secure)
 {
-    if (client->getHost() == host && client->getPort() == port)
+    if (client->secure() == secure && client->getHost() == host && client->getPort() == port)
         return;
     closeConnection();
+    // A TLS session is made for one host, whose name its certificate check uses; so each
+    // new https target, and each change of transport, gets a fresh session.
+    if (secure || client->secure())
+        client = makeSession(secure);
     client->setHost(host);
     client->setPort(port);
 }

@@ -28,8 +28,10 @@ enum class WebRequestState : std::int32_t
     ConnectionFailed = 5 // connecting, sending or receiving the header failed
 };
 
-// One plain-HTTP client performing GET requests one after another, with basic
-// authentication from the URL's user information and an optional open-ended byte range.
+// One HTTP client performing GET requests one after another, with basic authentication
+// from the URL's user information and an optional open-ended byte range. A URL whose
+// scheme is "https" (any letter case) is fetched over TLS, on port 443 unless it names
+// one; everything else is plain HTTP.
 // The body is pulled by the caller in chunks of at most 8192 bytes:
 //
 //     request.setStartOffset(existingSize);          // optional
@@ -38,6 +40,12 @@ enum class WebRequestState : std::int32_t
 //         while (request.hasMoreData())
 //             request.readChunk(file);
 //     request.state();
+//
+// Over TLS the server's certificate must chain to a CA the system trusts (OpenSSL's
+// default store, /etc/ssl/certs on Debian) and name the URL's host; otherwise the request
+// ends in ConnectionFailed. Verification cannot be turned off. The environment variable
+// UPDATER_EXTRA_CA_FILE may name a PEM file of further CAs to trust as well (tests use it
+// for their own CA); it is read once, when the process makes its first https request.
 //
 // Connect, send and receive time out after 10 seconds. Redirects are not followed. Every
 // failure closes the connection; the next send connects afresh, so one object can serve
@@ -60,8 +68,9 @@ public:
     // First byte to ask for; 0 asks for the whole resource without a Range header.
     void setStartOffset(std::int64_t offset);
 
-    // Performs the request: "http://" is put in front of a URL whose scheme is not HTTP,
-    // the client is pointed at the URL's host and port, and the response header is read.
+    // Performs the request: "http://" is put in front of a URL whose scheme is neither
+    // HTTP nor HTTPS, the client is pointed at the URL's host and port, and the response
+    // header is read.
     // An unparsable URL throws Poco::SyntaxException; every other failure ends in a state.
     WebRequest& send(const std::string& url);
 
@@ -88,7 +97,7 @@ public:
     bool getJson(const std::string& url, boost::property_tree::ptree& out);
 
 private:
-    void retarget(const std::string& host, std::uint16_t port);
+    void retarget(const std::string& host, std::uint16_t port, bool secure);
     void receiveResponse(const std::string& target, const std::string& userInfo);
     void acceptRangeNotSatisfiable(const std::string& contentRange);
     void updateProgress();

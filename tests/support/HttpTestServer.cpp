@@ -2,7 +2,10 @@
 
 #include <Poco/Base64Encoder.h>
 #include <Poco/Exception.h>
+#include <Poco/Net/Context.h>
 #include <Poco/Net/HTTPResponse.h>
+#include <Poco/Net/NetSSL.h>
+#include <Poco/Net/SecureServerSocket.h>
 #include <Poco/Net/SocketAddress.h>
 #include <Poco/Net/SocketDefs.h>
 #include <Poco/Net/StreamSocket.h>
@@ -11,6 +14,8 @@
 #include <boost/filesystem/operations.hpp>
 
 #include <chrono>
+#include <csignal>
+#include <pthread.h>
 #include <sstream>
 #include <stdexcept>
 
@@ -26,6 +31,32 @@ constexpr auto requestDeadline = std::chrono::seconds(30);
 Poco::Timespan pollInterval()
 {
     return Poco::Timespan(0, pollMilliseconds * 1000);
+}
+
+Poco::Net::SocketAddress loopback(std::uint16_t port)
+{
+    return Poco::Net::SocketAddress("127.0.0.1", port);
+}
+
+Poco::Net::ServerSocket listenSecurely(const TlsIdentity& identity, std::uint16_t port)
+{
+    static const bool sslInitialised = (Poco::Net::initializeSSL(), true);
+    (void)sslInitialised;
+    auto context = Poco::makeAuto<Poco::Net::Context>(
+        Poco::Net::Context::TLS_SERVER_USE, identity.privateKeyFile.string(),
+        identity.certificateFile.string(), "", Poco::Net::Context::VERIFY_NONE);
+    return Poco::Net::SecureServerSocket(loopback(port), 64, context);
+}
+
+// TLS writes go through OpenSSL, which cannot send with MSG_NOSIGNAL: a client that hung
+// up would kill the test process with SIGPIPE. Blocked, the signal stays pending on the
+// connection's own thread, which ends soon after, and the write fails instead.
+void blockBrokenPipeSignal()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 }
 
 std::string trim(const std::string& text)
@@ -157,8 +188,17 @@ struct HttpTestServer::Connection
 };
 
 HttpTestServer::HttpTestServer(std::uint16_t port)
-    : listener(Poco::Net::SocketAddress("127.0.0.1", port), 64),
-      listeningPort(listener.address().port())
+    : HttpTestServer(Poco::Net::ServerSocket(loopback(port), 64), false)
+{
+}
+
+HttpTestServer::HttpTestServer(const TlsIdentity& identity, std::uint16_t port)
+    : HttpTestServer(listenSecurely(identity, port), true)
+{
+}
+
+HttpTestServer::HttpTestServer(const Poco::Net::ServerSocket& socket, bool tls)
+    : listener(socket), listeningPort(listener.address().port()), secure(tls)
 {
     acceptor = std::thread([this] { acceptLoop(); });
 }
@@ -175,7 +215,7 @@ std::string HttpTestServer::hostAndPort() const
 
 std::string HttpTestServer::url(const std::string& path) const
 {
-    return "http://" + hostAndPort() + path;
+    return (secure ? "https://" : "http://") + hostAndPort() + path;
 }
 
 void HttpTestServer::on(const std::string& path, Handler handler)
@@ -288,10 +328,19 @@ void HttpTestServer::acceptLoop()
                 continue;
             auto connection = std::make_unique<Connection>();
             connection->socket = listener.acceptConnection();
+            if (secure)
+            {
+                // The handshake and every TLS read and write then wait at most this long,
+                // so the loops below keep watching for the server's stop.
+                connection->socket.setReceiveTimeout(pollInterval());
+                connection->socket.setSendTimeout(pollInterval());
+            }
             Connection* raw = connection.get();
             raw->thread = std::thread(
                 [this, raw]
                 {
+                    if (secure)
+                        blockBrokenPipeSignal();
                     serveConnection(raw->socket);
                     raw->finished = true;
                 });
@@ -413,12 +462,18 @@ bool receiveHead(Poco::Net::StreamSocket& socket, std::string& head,
             return false;
         try
         {
-            if (!socket.poll(pollInterval(), Poco::Net::Socket::SELECT_READ))
+            // Bytes that TLS has already taken off the socket do not make it readable.
+            if (socket.available() == 0 &&
+                !socket.poll(pollInterval(), Poco::Net::Socket::SELECT_READ))
                 continue;
             const int count = socket.receiveBytes(chunk, sizeof(chunk));
             if (count <= 0)
                 return false;
             head.append(chunk, static_cast<std::size_t>(count));
+        }
+        catch (const Poco::TimeoutException&)
+        {
+            // A TLS handshake or record still on its way.
         }
         catch (const Poco::Exception&)
         {

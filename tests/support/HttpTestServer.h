@@ -14,6 +14,9 @@
 //     ... client requests server.url("/api/x") ...
 //     EXPECT_EQ(server.lastRequest().header("Range"), std::nullopt);
 //
+// Given a certificate and key (TlsIdentity, see TestCertificates.h), it serves over TLS
+// instead, and url() gives "https" addresses; everything else works the same.
+//
 // Each connection carries one request and is closed after the reply ("Connection: close").
 // Handlers run on the connection's own thread. Destroying the server (or stop()) releases
 // stalled connections and joins every thread, so a test never hangs on it.
@@ -61,6 +64,13 @@ enum class ReplyEnding
     StallBeforeHeader // nothing at all, connection open until the server stops
 };
 
+// The certificate and private key (PEM files) a TLS server presents.
+struct TlsIdentity
+{
+    boost::filesystem::path certificateFile;
+    boost::filesystem::path privateKeyFile;
+};
+
 struct HttpReply
 {
     int status = 200;
@@ -89,6 +99,8 @@ public:
 
     // Listens on 127.0.0.1:port (0 = an ephemeral port) and serves at once.
     explicit HttpTestServer(std::uint16_t port = 0);
+    // The same over TLS with `identity`; throws when its files cannot be used.
+    explicit HttpTestServer(const TlsIdentity& identity, std::uint16_t port = 0);
     ~HttpTestServer();
     HttpTestServer(const HttpTestServer&) = delete;
     HttpTestServer& operator=(const HttpTestServer&) = delete;
@@ -96,7 +108,7 @@ public:
     std::uint16_t port() const { return listeningPort; }
     // "127.0.0.1:<port>", the form a server option or a bare URL takes.
     std::string hostAndPort() const;
-    // "http://127.0.0.1:<port>" + path.
+    // "http://127.0.0.1:<port>" + path ("https://..." over TLS).
     std::string url(const std::string& path) const;
 
     // Routes match the request's path (query ignored) exactly; a later route for the same
@@ -131,6 +143,8 @@ public:
 private:
     struct Connection;
 
+    HttpTestServer(const Poco::Net::ServerSocket& socket, bool tls);
+
     void acceptLoop();
     void serveConnection(Poco::Net::StreamSocket& socket);
     HttpReply answer(const RecordedRequest& request);
@@ -139,6 +153,7 @@ private:
 
     Poco::Net::ServerSocket listener;
     std::uint16_t listeningPort = 0;
+    bool secure = false;
 
     mutable std::mutex mutex;
     std::condition_variable stopSignal;

@@ -2,15 +2,18 @@
 // holding "api/resources/soft/SKU/linux/latest" (the JSON answer) and the installers it
 // names. Prints "Serving <folder> at http://127.0.0.1:<port>" once listening, optionally
 // writes the port number to a file, and runs until it is killed or its lifetime ends.
+// With --certificate and --private-key (PEM files) it serves over TLS ("https://...").
 
 #include "tests/support/HttpTestServer.h"
 
+#include <Poco/Exception.h>
 #include <boost/filesystem/fstream.hpp>
 #include <boost/filesystem/operations.hpp>
 
 #include <chrono>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -23,6 +26,7 @@ struct Options
     std::string portFile;
     std::string user;
     std::string password;
+    Veltora::Testing::TlsIdentity identity;
     bool authenticate = false;
     bool ignoreRange = false;
     long lifetimeSeconds = 0;
@@ -32,7 +36,8 @@ int usage()
 {
     std::cerr << "usage: http_test_server FOLDER [--port N] [--port-file FILE]\n"
                  "                        [--user NAME --password TEXT] [--ignore-range]\n"
-                 "                        [--lifetime SECONDS]\n";
+                 "                        [--lifetime SECONDS]\n"
+                 "                        [--certificate PEM --private-key PEM]\n";
     return 2;
 }
 
@@ -54,12 +59,37 @@ bool parseOptions(int argc, char** argv, Options& options)
             options.password = argv[++index], options.authenticate = true;
         else if (argument == "--lifetime" && hasValue)
             options.lifetimeSeconds = std::stol(argv[++index]);
+        else if (argument == "--certificate" && hasValue)
+            options.identity.certificateFile = argv[++index];
+        else if (argument == "--private-key" && hasValue)
+            options.identity.privateKeyFile = argv[++index];
         else if (options.folder.empty() && argument.rfind("--", 0) != 0)
             options.folder = argument;
         else
             return false;
     }
-    return !options.folder.empty();
+    const bool tls = !options.identity.certificateFile.empty();
+    return !options.folder.empty() && tls == !options.identity.privateKeyFile.empty();
+}
+
+// Null, after a message on standard error, when the server cannot start.
+std::unique_ptr<Veltora::Testing::HttpTestServer> makeServer(const Options& options)
+{
+    try
+    {
+        if (options.identity.certificateFile.empty())
+            return std::make_unique<Veltora::Testing::HttpTestServer>(options.port);
+        return std::make_unique<Veltora::Testing::HttpTestServer>(options.identity, options.port);
+    }
+    catch (const Poco::Exception& error)
+    {
+        std::cerr << "http_test_server: " << error.displayText() << "\n";
+    }
+    catch (const std::exception& error)
+    {
+        std::cerr << "http_test_server: " << error.what() << "\n";
+    }
+    return nullptr;
 }
 } // namespace
 
@@ -76,7 +106,10 @@ int main(int argc, char** argv)
         return usage();
     }
 
-    Veltora::Testing::HttpTestServer server(options.port);
+    const auto serverObject = makeServer(options);
+    if (!serverObject)
+        return 1;
+    Veltora::Testing::HttpTestServer& server = *serverObject;
     server.serveFolder(options.folder, options.ignoreRange ? Veltora::Testing::RangeMode::Ignore
                                                            : Veltora::Testing::RangeMode::Honour);
     if (options.authenticate)
