@@ -100,17 +100,25 @@ int countPixels(const ScreenImage& image, const WindowGeometry& area,
     return count;
 }
 
-// The panel with both buttons drawn over most of their area and no trace of the bar
-// around them.
+bool inside(const WindowGeometry& area, int x, int y)
+{
+    return x >= area.x && x < area.x + area.width && y >= area.y && y < area.y + area.height;
+}
+
+// The painted panel with both buttons and no bar: where the bar would be, every pixel
+// outside the buttons is the window's background (which also rules out a window that is
+// not painted yet), and the buttons cover most of their own areas.
 bool showsButtonsWithoutBar(const ScreenImage& panel)
 {
+    for (int y = barArea.y; y < barArea.y + barArea.height; ++y)
+        for (int x = barArea.x; x < barArea.x + barArea.width; ++x)
+            if (!inside(launchInstallerArea, x, y) && !inside(quitArea, x, y) &&
+                panel.pixel(x, y) != windowBackground)
+                return false;
     auto notBackground = [](std::uint32_t colour) { return colour != windowBackground; };
-    auto barColour = [](std::uint32_t colour)
-    { return colour == barBackground || colour == barForeground; };
     const int buttonPixels = launchInstallerArea.width * launchInstallerArea.height;
     return countPixels(panel, launchInstallerArea, notBackground) > buttonPixels / 2 &&
-           countPixels(panel, quitArea, notBackground) > buttonPixels / 2 &&
-           countPixels(panel, barArea, barColour) == 0;
+           countPixels(panel, quitArea, notBackground) > buttonPixels / 2;
 }
 
 // Columns of the bar filled with its foreground colour from the left, or -1 when the bar
