@@ -59,20 +59,36 @@ public:
     }
 };
 
-// The TLS settings of every https request in the process: the system's CAs plus the
-// optional extra file, TLS 1.2 at least, and peer verification in the strict mode, since
-// the relaxed one skips the host-name check for loopback addresses. The context's own
-// handler refuses failed certificates, so no process-wide handler or application
-// configuration is ever consulted.
-Poco::Net::Context::Ptr makeClientContext()
+// The system's CAs plus the optional extra file, and peer verification in the strict
+// mode, since the relaxed one skips the host-name check for loopback addresses.
+Poco::Net::Context::Params clientParams()
 {
-    Poco::Net::initializeSSL();
     Poco::Net::Context::Params params;
     const char* extraCaFile = std::getenv(extraCaFileVariable);
     params.caLocation = extraCaFile != nullptr ? extraCaFile : "";
     params.loadDefaultCAs = true;
     params.verificationMode = Poco::Net::Context::VERIFY_STRICT;
-    auto context = Poco::makeAuto<Poco::Net::Context>(Poco::Net::Context::TLS_CLIENT_USE, params);
+    return params;
+}
+
+// The TLS settings of every https request in the process, with TLS 1.2 at least. The
+// context's own handler refuses failed certificates, so no process-wide handler or
+// application configuration is ever consulted.
+Poco::Net::Context::Ptr makeClientContext()
+{
+    Poco::Net::Context::Ptr context;
+    try
+    {
+        context =
+            Poco::makeAuto<Poco::Net::Context>(Poco::Net::Context::TLS_CLIENT_USE, clientParams());
+    }
+    catch (const Poco::Exception& error)
+    {
+        // The library's own text (such as "File not found") does not say which file.
+        throw Poco::Net::SSLContextException(std::string("Cannot load the CA certificates ") +
+                                                 "(system store, " + extraCaFileVariable + ")",
+                                             error.displayText());
+    }
     context->requireMinimumProtocol(Poco::Net::Context::PROTO_TLSV1_2);
     context->setInvalidCertificateHandler(Poco::makeShared<RejectingCertificateHandler>());
     return context;
@@ -82,6 +98,8 @@ Poco::Net::Context::Ptr makeClientContext()
 // ends that request in ConnectionFailed and is met again by the next one.
 const Poco::Net::Context::Ptr& clientContext()
 {
+    static const bool sslInitialised = (Poco::Net::initializeSSL(), true);
+    (void)sslInitialised;
     static const Poco::Net::Context::Ptr context = makeClientContext();
     return context;
 }

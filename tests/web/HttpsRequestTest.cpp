@@ -102,6 +102,11 @@ struct RejectedCase
     const char* reason; // part of the logged error
 };
 
+void PrintTo(const RejectedCase& testCase, std::ostream* out)
+{
+    *out << testCase.name;
+}
+
 class RejectedCertificate : public ::testing::TestWithParam<RejectedCase>
 {
 };
