@@ -60,15 +60,15 @@ std::optional<ByteRange> parseRange(const std::string& header, std::uint64_t siz
     const std::string prefix = "bytes=";
     if (header.compare(0, prefix.size(), prefix) != 0)
         return std::nullopt;
-    const std::string spec = header.substr(prefix.size());
-    const std::size_t dash = spec.find('-');
+    const std::string rangeText = header.substr(prefix.size());
+    const std::size_t dash = rangeText.find('-');
     if (dash == std::string::npos)
         return std::nullopt;
     ByteRange range;
-    if (!parseNumber(spec.substr(0, dash), range.first))
+    if (!parseNumber(rangeText.substr(0, dash), range.first))
         return std::nullopt;
     range.last = size == 0 ? 0 : size - 1;
-    const std::string last = spec.substr(dash + 1);
+    const std::string last = rangeText.substr(dash + 1);
     if (!last.empty())
     {
         std::uint64_t requestedLast = 0;
