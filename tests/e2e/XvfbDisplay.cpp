@@ -2,9 +2,12 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <poll.h>
+#include <set>
 #include <spawn.h>
 #include <stdexcept>
 #include <string>
@@ -20,6 +23,33 @@ namespace Veltora::Testing
 namespace
 {
 constexpr int displayTimeoutMilliseconds = 20000;
+
+// Servers still running. A test process that ends through exit() (Xlib's default error
+// handler does that) skips the destructors, so an exit handler stops these instead of
+// leaving them behind.
+std::mutex runningMutex;
+std::set<pid_t> runningServers;
+
+void stopRunningServers()
+{
+    std::lock_guard<std::mutex> lock(runningMutex);
+    for (pid_t server : runningServers)
+        ::kill(server, SIGTERM);
+}
+
+void remember(pid_t server)
+{
+    static const bool registered = std::atexit(stopRunningServers) == 0;
+    (void)registered;
+    std::lock_guard<std::mutex> lock(runningMutex);
+    runningServers.insert(server);
+}
+
+void forget(pid_t server)
+{
+    std::lock_guard<std::mutex> lock(runningMutex);
+    runningServers.erase(server);
+}
 
 // Both ends of a pipe, closed when it goes away.
 struct Pipe
@@ -85,6 +115,7 @@ XvfbDisplay::XvfbDisplay()
     posix_spawn_file_actions_destroy(&actions);
     if (error != 0)
         throw std::runtime_error(std::string("cannot start Xvfb: ") + std::strerror(error));
+    remember(processId);
     ready.closeEnd(1);
     try
     {
@@ -92,6 +123,7 @@ XvfbDisplay::XvfbDisplay()
     }
     catch (...)
     {
+        forget(processId);
         ::kill(processId, SIGKILL);
         waitpid(processId, nullptr, 0);
         throw;
@@ -100,6 +132,7 @@ XvfbDisplay::XvfbDisplay()
 
 XvfbDisplay::~XvfbDisplay()
 {
+    forget(processId);
     ::kill(processId, SIGTERM);
     waitpid(processId, nullptr, 0);
 }
