@@ -4,6 +4,8 @@
 #include "UpdateManager/download/FileVerification.h"
 #include "log/CLog.h"
 
+#include <Poco/Net/HTTPResponse.h>
+
 #include <Poco/URI.h>
 
 #include <boost/algorithm/string/predicate.hpp>
@@ -77,14 +79,12 @@ void DownloaderBackgrounder::httpDownload(const std::shared_ptr<Data>& data)
         setInitialProgress(*data);
         DigestingFileStream file(target);
         sendRequest(*data, address, file);
-        if (request.isOk())
-            transfer(file);
-        else
-            settleRefusal();
+        const DownloadState outcome = request.isOk() ? transfer(file) : refusalOutcome();
         file.close();
         CLog::getInstance()->log("download", LogInfo, "Download complete (", target, ")");
-        if (state() == static_cast<int>(DownloadState::Downloading))
-            setState(verify(*data, target, file));
+        // Published only once the file is closed: a resume that follows a pause at once
+        // must measure every byte written.
+        setState(outcome == DownloadState::Downloading ? verify(*data, target, file) : outcome);
     }
     catch (const std::exception& error)
     {
@@ -144,43 +144,38 @@ void DownloaderBackgrounder::sendRequest(Data& data, const std::string& address,
     totalSize = request.expectedTotalSize();
 }
 
-// The request layer does not tell a 206 from a 200 answer. A server that honoured the
-// range announces the rest of the file; one that ignored it announces the whole file,
-// which the product description's size identifies.
+// A server that honours a range answers 206; a 200 carries the whole file from byte 0.
 bool DownloaderBackgrounder::rangeWasIgnored(const Data& data) const
 {
-    return request.isOk() && data.resumeOffset > 0 && data.expectedSize > 0 &&
-           totalSize - data.resumeOffset == data.expectedSize;
+    return request.isOk() && data.resumeOffset > 0 &&
+           request.status() == static_cast<int>(Poco::Net::HTTPResponse::HTTP_OK);
 }
 
-void DownloaderBackgrounder::transfer(DigestingFileStream& file)
+// Moves the body into the file; Downloading when it arrived whole, otherwise the state the
+// job ends in.
+DownloadState DownloaderBackgrounder::transfer(DigestingFileStream& file)
 {
     progressFraction.store(request.progress());
     while (request.hasMoreData())
     {
         if (request.readChunk(file) == 0)
-        {
-            setState(DownloadState::Paused);
-            break;
-        }
+            return DownloadState::Paused;
         progressFraction.store(request.progress());
         if (takeStopRequest())
-        {
-            setState(DownloadState::Paused);
-            break;
-        }
+            return DownloadState::Paused;
     }
     if (request.state() == WebRequestState::Interrupted)
-        setState(DownloadState::Paused);
-    else if (request.state() == WebRequestState::Inconsistent)
-        setState(DownloadState::Failed);
+        return DownloadState::Paused;
+    if (request.state() == WebRequestState::Inconsistent)
+        return DownloadState::Failed;
+    return DownloadState::Downloading;
 }
 
 // An unreachable server is worth another try from the same byte; any other refusal is not.
-void DownloaderBackgrounder::settleRefusal()
+DownloadState DownloaderBackgrounder::refusalOutcome() const
 {
-    setState(request.state() == WebRequestState::ConnectionFailed ? DownloadState::Paused
-                                                                  : DownloadState::Failed);
+    return request.state() == WebRequestState::ConnectionFailed ? DownloadState::Paused
+                                                                : DownloadState::Failed;
 }
 
 bool DownloaderBackgrounder::takeStopRequest()

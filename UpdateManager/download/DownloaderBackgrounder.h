@@ -75,8 +75,8 @@ private:
     void setInitialProgress(const Data& data);
     void sendRequest(Data& data, const std::string& address, DigestingFileStream& file);
     bool rangeWasIgnored(const Data& data) const;
-    void transfer(DigestingFileStream& file);
-    void settleRefusal();
+    DownloadState transfer(DigestingFileStream& file);
+    DownloadState refusalOutcome() const;
     bool takeStopRequest();
     DownloadState verify(const Data& data, const boost::filesystem::path& target,
                          DigestingFileStream& file);

@@ -206,6 +206,7 @@ WebRequest& WebRequest::send(const std::string& url)
     bytesRead = 0;
     // A previous body must not be read again if this request fails before its header.
     ok = false;
+    responseStatus = 0;
     responseStream = nullptr;
     certificateProblem.clear();
 
@@ -270,6 +271,7 @@ void WebRequest::receiveResponse(const std::string& target, const std::string& u
     }
     contentLength = response.getContentLength64();
     const auto status = response.getStatus();
+    responseStatus = static_cast<int>(status);
     ok = status == Poco::Net::HTTPResponse::HTTP_OK ||
          status == Poco::Net::HTTPResponse::HTTP_PARTIAL_CONTENT;
     if (status == Poco::Net::HTTPResponse::HTTP_REQUESTED_RANGE_NOT_SATISFIABLE)

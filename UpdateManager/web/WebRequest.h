@@ -85,6 +85,8 @@ public:
     std::int64_t readChunk(std::ostream& out);
 
     WebRequestState state() const { return requestState; }
+    // HTTP status of the last response header; 0 when none was received.
+    int status() const { return responseStatus; }
     // bytesWritten() / expectedTotalSize(); 0 while the total is unknown.
     double progress() const { return progressFraction.load(); }
     // Put position of the caller's stream after the last chunk.
@@ -111,6 +113,7 @@ private:
     std::atomic<std::int64_t> writtenPosition{0};
     WebRequestState requestState = WebRequestState::Pending;
     bool ok = false;
+    int responseStatus = 0;
     std::atomic<std::int64_t> contentLength{0};
     std::atomic<std::int64_t> startOffset{0};
 };

@@ -208,6 +208,18 @@ INSTANTIATE_TEST_SUITE_P(
                    RangeMode::Ignore, "bytes=1000000-"}),
     [](const ::testing::TestParamInfo<ResumeCase>& caseInfo) { return caseInfo.param.name; });
 
+TEST_F(HttpDownload, IgnoredRangeRestartsTheFileEvenWithoutAnExpectedSize)
+{
+    server.serveContent("/Setup.exe", *content, RangeMode::Ignore);
+    writeBytes(target, content->substr(0, 1000000));
+    auto data = job(1000000);
+    data.expectedSize = 0;
+    data.checksum.clear();
+    DownloaderBackgrounder downloader("soft/SKU");
+    EXPECT_EQ(run(downloader, data), stateOf(DownloadState::Completed));
+    EXPECT_TRUE(readBytes(target) == *content);
+}
+
 TEST_F(HttpDownload, InterruptedTransferKeepsItsBytesForTheNextJob)
 {
     const std::size_t cut = 1234567;

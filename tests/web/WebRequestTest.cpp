@@ -247,6 +247,7 @@ TEST_F(WebRequestTest, AcceptsAFullAnswerToARangedRequest)
     request.setStartOffset(1000);
     request.send(server.url("/f"));
     EXPECT_TRUE(request.isOk());
+    EXPECT_EQ(request.status(), 200);
     EXPECT_EQ(request.expectedTotalSize(), 4000);
 }
 
@@ -265,6 +266,7 @@ TEST_P(StatusCodes, OnlySuccessAndPartialContentAreUsable)
 
     request.send(server.url("/x"));
     EXPECT_EQ(request.isOk(), GetParam().second);
+    EXPECT_EQ(request.status(), GetParam().first);
     EXPECT_EQ(request.state(), WebRequestState::Pending);
 
     boost::property_tree::ptree tree;
@@ -394,6 +396,7 @@ TEST_F(WebRequestTest, UnreachableHostThenReachableOneWithTheSameObject)
 
     request.send(unreachable);
     const bool unreachableOk = request.isOk();
+    const int unreachableStatus = request.status();
     const WebRequestState unreachableState = request.state();
     const bool unreachableHasData = request.hasMoreData();
     boost::property_tree::ptree tree;
@@ -401,6 +404,7 @@ TEST_F(WebRequestTest, UnreachableHostThenReachableOneWithTheSameObject)
     const std::string text = log.text();
 
     EXPECT_FALSE(unreachableOk);
+    EXPECT_EQ(unreachableStatus, 0);
     EXPECT_EQ(unreachableState, WebRequestState::ConnectionFailed);
     EXPECT_FALSE(unreachableHasData);
     ASSERT_TRUE(reachableParsed);
