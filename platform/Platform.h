@@ -26,6 +26,10 @@ std::string modulePath();
 // Returns only when the replacement failed.
 void replaceProcess(const std::string& program, const std::vector<std::string>& arguments);
 
+// Keeps the process alive when it writes to a connection the peer has closed: the write
+// then fails with an error the caller handles, instead of ending the process.
+void ignoreBrokenConnectionSignals();
+
 // Starts `program` with `arguments` (argument 0 included, same quoting rule as
 // replaceProcess), waits for it and returns its exit code, or -1 when it could not start.
 int spawnAndWait(const std::string& program, const std::vector<std::string>& arguments);

@@ -1,6 +1,7 @@
 #include "platform/Platform.h"
 
 #include <cerrno>
+#include <csignal>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -71,6 +72,11 @@ int spawnAndWait(const std::string& program, const std::vector<std::string>& arg
             return -1;
     // A child ended by a signal has no exit code; it counts as a failed start.
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void ignoreBrokenConnectionSignals()
+{
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 } // namespace Veltora::Platform

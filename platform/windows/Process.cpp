@@ -77,4 +77,7 @@ int spawnAndWait(const std::string& program, const std::vector<std::string>& arg
     return static_cast<int>(_spawnv(_P_WAIT, program.c_str(), argv.data()));
 }
 
+// Windows has no signal for a write to a closed connection; the write just fails.
+void ignoreBrokenConnectionSignals() {}
+
 } // namespace Veltora::Platform

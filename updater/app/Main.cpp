@@ -4,6 +4,7 @@
 #include "updater/cli/CommandLine.h"
 
 #include "log/CLog.h"
+#include "platform/Platform.h"
 
 #include <string>
 #include <vector>
@@ -22,6 +23,9 @@ juce::JUCEApplicationBase* createApplication()
 int main(int argc, char* argv[])
 {
     commandLineArguments.assign(argv + 1, argv + argc);
+    // A server that resets the connection while a request is written must not end the
+    // updater; the request fails and is handled like any other connection failure.
+    Veltora::Platform::ignoreBrokenConnectionSignals();
     juce::JUCEApplicationBase::createInstance = &createApplication;
     // Its result is not the process's: every end that reaches the next line is status 0.
     juce::JUCEApplicationBase::main(argc, const_cast<const char**>(argv));
