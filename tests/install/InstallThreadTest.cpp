@@ -3,6 +3,7 @@
 
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -32,14 +33,7 @@ std::vector<std::string> readLines(const fs::path& file)
 
 bool waitFor(const std::function<bool()>& condition)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!condition())
-    {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+    return Veltora::Testing::waitUntil(condition, std::chrono::seconds(20));
 }
 
 bool contains(const std::vector<std::string>& lines, const std::string& line)

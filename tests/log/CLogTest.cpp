@@ -1,7 +1,7 @@
 #include "log/CLog.h"
 
-#include "tests/log/LogTestSupport.h"
 #include "tests/support/CapturedStdout.h"
+#include "tests/support/TextSearch.h"
 
 #include <boost/filesystem/path.hpp>
 #include <gtest/gtest.h>

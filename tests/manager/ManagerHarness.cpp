@@ -41,47 +41,6 @@ std::size_t runningThreads()
 {
     return entriesIn("/proc/self/task");
 }
-
-std::string trimmed(const std::string& text)
-{
-    const auto first = text.find_first_not_of(' ');
-    const auto last = text.find_last_not_of(' ');
-    return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
-}
-
-// "[LOG] ms | thread | category | level | message"; lines that do not start a message
-// continue the previous one (multi-line messages).
-std::vector<LogLine> parseLog(const std::string& text)
-{
-    std::vector<LogLine> lines;
-    std::istringstream input(text);
-    std::string line;
-    while (std::getline(input, line))
-    {
-        if (line.rfind("[LOG] ", 0) != 0)
-        {
-            // The engine's own lifecycle lines ("####", "LOG - ...", "LOG FLUSH DONE") may
-            // come between any two messages; they never continue one.
-            const bool engineLine = line.rfind("####", 0) == 0 || line.rfind("LOG ", 0) == 0;
-            if (!lines.empty() && !engineLine)
-                lines.back().message += "\n" + line;
-            continue;
-        }
-        std::vector<std::string> fields;
-        std::size_t begin = 6;
-        for (int field = 0; field < 4; ++field)
-        {
-            const std::size_t separator = line.find(" | ", begin);
-            if (separator == std::string::npos)
-                break;
-            fields.push_back(line.substr(begin, separator - begin));
-            begin = separator + 3;
-        }
-        if (fields.size() == 4)
-            lines.push_back({trimmed(fields[2]), trimmed(fields[3]), line.substr(begin)});
-    }
-    return lines;
-}
 } // namespace
 
 void Gate::open()
@@ -316,7 +275,7 @@ std::vector<LogLine> ManagerTest::finish()
     EXPECT_EQ(runningThreads(), baselineThreads) << "a thread outlived the manager";
     EXPECT_EQ(openDescriptors(), baselineDescriptors) << "a file stayed open";
     capturedLog = logCapture->text();
-    return parseLog(capturedLog);
+    return parseLogEntries(capturedLog);
 }
 
 std::vector<std::string> ManagerTest::messagesStartingWith(const std::vector<LogLine>& lines,

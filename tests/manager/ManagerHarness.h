@@ -37,13 +37,7 @@ struct Release
     std::string platformMaxVersion;
 };
 
-// One log message as written by the engine.
-struct LogLine
-{
-    std::string category;
-    std::string level;
-    std::string message;
-};
+using LogLine = LogEntry;
 
 // What the listeners saw, in order: "changed SKU status-text", "progress SKU running",
 // "progress SKU finished <progress>", "list", "finished SKU success|failure".

@@ -1,8 +1,8 @@
 #include "UpdateManager/scan/FileVersionFinder.h"
 #include "UpdateManager/scan/KnownFolders.h"
-#include "tests/scan/ScanLog.h"
 #include "tests/scan/ScopedEnvironment.h"
 #include "tests/support/CapturedStdout.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/PeFileBuilder.h"
 #include "tests/support/TempFolder.h"
 
@@ -127,7 +127,7 @@ TEST_F(FileVersionFinding, FindReportsFoundAndVersionSeparately)
 {
     const std::string versioned = versionedFile("Product.exe", {300, 2, 7, 65535}).string();
     const std::string unversioned = unversionedFile("Plain.exe").string();
-    ScanLog log;
+    LogCapture log({"update_manager", "external", "timing"});
 
     std::string version = "before";
     bool found = true;

@@ -1,6 +1,6 @@
 #include "UpdateManager/scan/RegKeyVersionFinder.h"
-#include "tests/scan/ScanLog.h"
 #include "tests/scan/ScopedEnvironment.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/PeFileBuilder.h"
 #include "tests/support/TempFolder.h"
 
@@ -74,7 +74,7 @@ const std::u16string installDir = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\Produc
 
 TEST_F(RegistryFinding, ReadsTheVersionOfTheFileInTheNamedFolder)
 {
-    ScanLog log;
+    LogCapture log({"update_manager", "external", "timing"});
     const Outcome outcome = find(installDir, u"Product.exe");
     EXPECT_TRUE(outcome.result);
     EXPECT_TRUE(outcome.found);
@@ -131,7 +131,7 @@ TEST_F(RegistryFinding, SplitsTheFirstItemAtItsLastSeparator)
 
 TEST_F(RegistryFinding, FailuresAreSilentExceptAnUnknownRoot)
 {
-    ScanLog log;
+    LogCapture log({"update_manager", "external", "timing"});
     const struct
     {
         std::u16string keyAndValue;
@@ -159,7 +159,7 @@ TEST_F(RegistryFinding, FailuresAreSilentExceptAnUnknownRoot)
 
 TEST_F(RegistryFinding, UnknownRootIsAnExternalError)
 {
-    ScanLog log;
+    LogCapture log({"update_manager", "external", "timing"});
     const Outcome outcome = find(u"HKEY_USERS\\S-1-5-18\\Software\\Vendor\\InstallDir", u"x.exe");
     EXPECT_FALSE(outcome.result);
     EXPECT_FALSE(outcome.found);

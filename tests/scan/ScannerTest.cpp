@@ -1,8 +1,8 @@
 #include "UpdateManager/scan/Scanner.h"
 #include "UpdateManager/scan/FileVersionFinder.h"
 #include "UpdateManager/scan/RegKeyVersionFinder.h"
-#include "tests/scan/ScanLog.h"
 #include "tests/scan/ScopedEnvironment.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/PeFileBuilder.h"
 #include "tests/support/TempFolder.h"
 
@@ -58,7 +58,7 @@ bool startsWith(const std::string& text, const std::string& prefix)
 
 TEST_F(ScannerDefinition, EmptyPathIsAParseFailure)
 {
-    ScanLog log;
+    LogCapture log({"update_manager", "external", "timing"});
     const Scanner scanner{boost::filesystem::path()};
     EXPECT_FALSE(scanner.isLoaded());
     const std::vector<LogEntry> entries = log.entries();
@@ -71,7 +71,7 @@ TEST_F(ScannerDefinition, EmptyPathIsAParseFailure)
 
 TEST_F(ScannerDefinition, MissingFileIsReportedWithoutParsing)
 {
-    ScanLog log;
+    LogCapture log({"update_manager", "external", "timing"});
     const boost::filesystem::path missing = folder / "missing.json";
     const Scanner scanner(missing);
     EXPECT_FALSE(scanner.isLoaded());
@@ -87,7 +87,7 @@ TEST_F(ScannerDefinition, UnparsableFilesAreErrorsAndLoadNothing)
           std::string(""), std::string("{\"scanner\": []} trailing"),
           "{\"scanner\": " + deep + std::string(100000, ']') + "}", deep})
     {
-        ScanLog log;
+        LogCapture log({"update_manager", "external", "timing"});
         const Scanner scanner(definition(text));
         EXPECT_FALSE(scanner.isLoaded());
         const std::vector<std::string> errors = log.messages("update_manager", "error");
@@ -97,14 +97,14 @@ TEST_F(ScannerDefinition, UnparsableFilesAreErrorsAndLoadNothing)
             << errors[0];
         EXPECT_EQ(scanner.findersOf("A"), nullptr);
     }
-    ScanLog log;
+    LogCapture log({"update_manager", "external", "timing"});
     EXPECT_FALSE(Scanner(folder.path()).isLoaded());
     EXPECT_EQ(log.messages("update_manager", "error").size(), 1u);
 }
 
 TEST_F(ScannerDefinition, RootWithoutScannerLoadsEmpty)
 {
-    ScanLog log;
+    LogCapture log({"update_manager", "external", "timing"});
     const Scanner scanner(definition(R"({"scanners": [{"name": "N", "sku": "A", "rules": []}]})"));
     EXPECT_TRUE(scanner.isLoaded());
     EXPECT_EQ(scanner.findersOf("A"), nullptr);
@@ -117,7 +117,7 @@ TEST_F(ScannerDefinition, RootWithoutScannerLoadsEmpty)
 
 TEST_F(ScannerDefinition, UnsupportedRulesAreSkippedWithTheirWarnings)
 {
-    ScanLog log;
+    LogCapture log({"update_manager", "external", "timing"});
     const Scanner scanner(definition(R"({"scanner": [{
         "name": "Product", "sku": "PRD-1",
         "rules": [
@@ -141,7 +141,7 @@ TEST_F(ScannerDefinition, UnsupportedRulesAreSkippedWithTheirWarnings)
 
 TEST_F(ScannerDefinition, RulesOfOneSkuAppendAndEmptyProductsAreKnown)
 {
-    ScanLog log;
+    LogCapture log({"update_manager", "external", "timing"});
     const Scanner scanner(definition(R"({"scanner": [
         {"name": "One", "sku": "S", "rules": [{"file": "/a"}]},
         {"name": "None", "sku": "E", "rules": [{"zip": "x"}, {}, 7]},
@@ -160,7 +160,7 @@ TEST_F(ScannerDefinition, RulesOfOneSkuAppendAndEmptyProductsAreKnown)
 
 TEST_F(ScannerDefinition, IncompleteProductsAreSkippedAndOthersStillRead)
 {
-    ScanLog log;
+    LogCapture log({"update_manager", "external", "timing"});
     const Scanner scanner(definition(R"({"scanner": [
         {"name": "No SKU", "rules": [{"file": "/a"}]},
         {"sku": "NONAME", "rules": [{"file": "/a"}]},
@@ -207,7 +207,7 @@ TEST_F(ScannerDefinition, WrongJsonTypesAreToleratedWithoutCrashing)
     for (const auto& test : cases)
     {
         SCOPED_TRACE(test.json);
-        ScanLog log;
+        LogCapture log({"update_manager", "external", "timing"});
         const Scanner scanner(definition(test.json));
         EXPECT_TRUE(scanner.isLoaded());
         EXPECT_EQ(kinds(scanner, test.sku), test.kinds);
@@ -270,7 +270,7 @@ TEST_F(ProductScan, FirstFinderWithAVersionWins)
     bool found = true;
 
     {
-        ScanLog log;
+        LogCapture log({"update_manager", "external", "timing"});
         EXPECT_FALSE(set.find(version, found));
         EXPECT_FALSE(found);
         EXPECT_EQ(version, "not_installed");
@@ -297,7 +297,7 @@ TEST_F(ProductScan, FirstFinderWithAVersionWins)
 TEST_F(ProductScan, EmptySetIsNotInstalled)
 {
     const VersionFinderSet empty;
-    ScanLog log;
+    LogCapture log({"update_manager", "external", "timing"});
     std::string version;
     bool found = true;
     EXPECT_FALSE(empty.find(version, found));
@@ -310,7 +310,7 @@ TEST_F(ProductScan, ScanProductReportsWhatItFound)
 {
     const Scanner scanner(write("scanner.json", twoRuleDefinition));
     install(folder / "Apps" / "Product.exe", true, {300, 2, 7, 65535});
-    ScanLog log;
+    LogCapture log({"update_manager", "external", "timing"});
     const std::pair<ProductKey, std::string> installed = scanner.scanProduct("PRD");
     EXPECT_EQ(installed.first, (ProductKey{"PRD", "soft"}));
     EXPECT_EQ(installed.second, "44.2.7.65535");
@@ -321,7 +321,7 @@ TEST_F(ProductScan, ScanProductReportsWhatItFound)
 
 TEST_F(ProductScan, UnknownSkuAsksNoFinder)
 {
-    ScanLog log;
+    LogCapture log({"update_manager", "external", "timing"});
     const Scanner empty{boost::filesystem::path()};
     const std::pair<ProductKey, std::string> result = empty.scanProduct("ANY");
     EXPECT_EQ(result.first, (ProductKey{"ANY", "soft"}));
@@ -342,7 +342,7 @@ TEST_F(ProductScan, CompleteScanCoversEverySkuInKeyOrderAndIsTimed)
     ]})"));
     install(folder / "home" / "Vendor" / "Alpha.exe", true, {1, 10, 0, 0});
     install(folder / "home" / "Vendor" / "Mid.exe", false);
-    ScanLog log;
+    LogCapture log({"update_manager", "external", "timing"});
     const std::map<ProductKey, std::string> versions = scanner.completeScan();
     using Scanned = std::vector<std::pair<ProductKey, std::string>>;
     const Scanned expected = {{{"ALPHA", "soft"}, "1.10.0.0"},

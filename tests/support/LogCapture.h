@@ -3,41 +3,54 @@
 #include "log/CLog.h"
 #include "tests/support/CapturedStdout.h"
 
-#include <gtest/gtest.h>
-
-#include <iostream>
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 namespace Veltora::Testing
 {
 
+// One message as the log engine wrote it.
+struct LogEntry
+{
+    std::string category;
+    std::string level;
+    std::string message;
+
+    friend bool operator==(const LogEntry& left, const LogEntry& right)
+    {
+        return left.category == right.category && left.level == right.level &&
+               left.message == right.message;
+    }
+};
+
 // Collects the log lines of the given categories, at every level, written while it lives.
 // It starts a fresh log engine with those categories enabled, so create it before the
-// threads under test start; call text() only after they have ended, since it destroys
-// the engine to flush its last lines.
+// threads under test start; read it only after they have ended, since reading destroys
+// the engine to flush its last lines (the next log call then starts a new engine with
+// every category off).
 class LogCapture
 {
 public:
-    explicit LogCapture(std::initializer_list<const char*> categories)
-    {
-        CLog::destroyInstance();
-        for (const char* category : categories)
-            CLog::getInstance()->setCategoryLevel(category, LogDebug);
-    }
+    explicit LogCapture(std::initializer_list<const char*> categories);
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
 
-    // Failure messages of the test that arrived meanwhile are shown again, so that they
-    // are not lost in the capture.
-    std::string text()
-    {
-        CLog::destroyInstance();
-        const std::string captured = output.text();
-        if (::testing::Test::HasFailure())
-            std::cout << captured << std::flush;
-        return captured;
-    }
+    // Everything written to standard output meanwhile. When the test has failed, the text
+    // is shown again so that its lines are not lost in the capture.
+    std::string text();
+    // The engine's messages in order; a message that holds line feeds comes back whole.
+    std::vector<LogEntry> entries();
+    // The messages of one category and level ("debug", "error", ...).
+    std::vector<std::string> messages(const std::string& category, const std::string& level);
 
 private:
     CapturedStdout output;
+    bool shownAgain = false;
 };
+
+// Splits the engine's output into its messages, leaving out the engine's own lines.
+std::vector<LogEntry> parseLogEntries(const std::string& text);
 
 } // namespace Veltora::Testing

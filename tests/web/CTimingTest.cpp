@@ -1,6 +1,7 @@
 #include "UpdateManager/web/CTiming.h"
 
-#include "tests/web/CapturedLog.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TextSearch.h"
 
 #include <gtest/gtest.h>
 
@@ -34,7 +35,7 @@ class TimingLog : public ::testing::TestWithParam<TimingCase>
 TEST_P(TimingLog, WritesTheTruncatedDurationAtNoticeLevel)
 {
     const auto& param = GetParam();
-    CapturedLog log({"timing"});
+    LogCapture log({"timing"});
     fakeTicks = 1000000;
     std::int64_t elapsed = 0;
     std::string unit;
@@ -51,7 +52,7 @@ TEST_P(TimingLog, WritesTheTruncatedDurationAtNoticeLevel)
     const std::string expectedLine = std::string("| timing          | notice | ") + param.label +
                                      " : " + std::to_string(param.expected) + " " + param.unit +
                                      "\n";
-    EXPECT_EQ(occurrences(text, expectedLine), 1u) << text;
+    EXPECT_EQ(countOf(text, expectedLine), 1u) << text;
 }
 
 INSTANTIATE_TEST_SUITE_P(CTiming, TimingLog,
@@ -63,7 +64,7 @@ INSTANTIATE_TEST_SUITE_P(CTiming, TimingLog,
 
 TEST(CTiming, LogsNothingWhileTimingIsOff)
 {
-    CapturedLog log({"web"});
+    LogCapture log({"web"});
     {
         const Veltora::CTiming timing("quiet", true);
     }

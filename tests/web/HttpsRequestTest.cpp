@@ -4,9 +4,10 @@
 #include "UpdateManager/web/WebRequest.h"
 
 #include "tests/support/HttpTestServer.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestCertificates.h"
-#include "tests/web/CapturedLog.h"
+#include "tests/support/TextSearch.h"
 
 #include <Poco/Base64Encoder.h>
 #include <Poco/Exception.h>
@@ -69,7 +70,7 @@ TEST_F(HttpsRequest, FetchesOverTlsWithTheSchemeInAnyLetterCase)
 {
     const std::string content = bytesOf(3 * WebRequest::chunkSize + 123);
     server.serveContent("/installer.exe", content);
-    CapturedLog log({"web"});
+    LogCapture log({"web"});
 
     for (const std::string scheme : {"https://", "HTTPS://", "hTTpS://"})
     {
@@ -83,7 +84,7 @@ TEST_F(HttpsRequest, FetchesOverTlsWithTheSchemeInAnyLetterCase)
     const std::string text = log.text();
     EXPECT_EQ(server.requestCount(), 3u);
     EXPECT_EQ(server.lastRequest().target, "/installer.exe");
-    EXPECT_EQ(occurrences(text, "Request URI: https://127.0.0.1:"), 3u) << text;
+    EXPECT_EQ(countOf(text, "Request URI: https://127.0.0.1:"), 3u) << text;
     EXPECT_EQ(text.find("Error connecting to "), std::string::npos) << text;
 }
 
@@ -122,7 +123,7 @@ TEST_P(RejectedCertificate, EndsInConnectionFailedWithTheReasonLogged)
     trusted.serveJson("/api/x", R"({"a":"2"})");
     WebRequest request;
     const std::string url = rejected.url("/api/x");
-    CapturedLog log({"web"});
+    LogCapture log({"web"});
 
     request.send(url);
     const bool ok = request.isOk();
@@ -138,7 +139,7 @@ TEST_P(RejectedCertificate, EndsInConnectionFailedWithTheReasonLogged)
     EXPECT_FALSE(hasData);
     EXPECT_FALSE(rejectedParsed);
     EXPECT_EQ(rejected.requestCount(), 0u) << "nothing may be sent to an unverified server";
-    EXPECT_EQ(occurrences(text, "Error connecting to " + url + ": "), 2u) << text;
+    EXPECT_EQ(countOf(text, "Error connecting to " + url + ": "), 2u) << text;
     EXPECT_NE(text.find(GetParam().reason), std::string::npos) << text;
     ASSERT_TRUE(trustedParsed) << text;
     EXPECT_EQ(tree.get<std::string>("a"), "2");
@@ -161,7 +162,7 @@ TEST_F(HttpsRequest, ChecksEachNewHostAgainstItsOwnName)
     server.serveJson("/x", R"({"a":"1"})");
     const std::string byName = "https://localhost:" + std::to_string(server.port()) + "/x";
     boost::property_tree::ptree tree;
-    CapturedLog log({"web"});
+    LogCapture log({"web"});
 
     const bool byAddress = request.getJson(server.url("/x"), tree);
     const bool byNameParsed = request.getJson(byName, tree);
@@ -393,7 +394,7 @@ TEST(HttpsRequestTimeout, StalledServersEndInAFailureStateInsteadOfHanging)
     HttpTestServer plain;
     plain.serveJson("/x", "{}");
     const std::string plainServerAsHttps = "https://" + plain.hostAndPort() + "/x";
-    CapturedLog log({"web"});
+    LogCapture log({"web"});
 
     WebRequestState silentState{}, stallingState{}, plainServerState{};
     std::string stallingBody;
@@ -430,8 +431,8 @@ TEST(HttpsRequestTimeout, StalledServersEndInAFailureStateInsteadOfHanging)
     EXPECT_GE(stallingBody.size(), WebRequest::chunkSize);
     EXPECT_EQ(plainServerState, WebRequestState::ConnectionFailed);
     EXPECT_EQ(plain.requestCount(), 0u) << "an https address is never sent as plain HTTP";
-    EXPECT_EQ(occurrences(text, "Error connecting to " + tls.url("/silent") + ": "), 1u) << text;
-    EXPECT_EQ(occurrences(text, "Error connecting to " + plainServerAsHttps + ": "), 1u) << text;
+    EXPECT_EQ(countOf(text, "Error connecting to " + tls.url("/silent") + ": "), 1u) << text;
+    EXPECT_EQ(countOf(text, "Error connecting to " + plainServerAsHttps + ": "), 1u) << text;
 }
 
 } // namespace

@@ -1,8 +1,9 @@
 #include "UpdateManager/web/ProductDescriptionFactory.h"
 #include "UpdateManager/web/Resources.h"
 
+#include "tests/support/LogCapture.h"
 #include "tests/support/TempFolder.h"
-#include "tests/web/CapturedLog.h"
+#include "tests/support/TextSearch.h"
 
 #include <boost/filesystem.hpp>
 #include <boost/filesystem/fstream.hpp>
@@ -68,7 +69,7 @@ protected:
 TEST_F(ProductDescriptionFactoryTest, FillsEveryMemberAndSavesTheReleaseNotes)
 {
     ProductDescription description;
-    CapturedLog log({"description"});
+    LogCapture log({"description"});
 
     const bool created = factory.create("ABC", "soft", "0.0", parse(fullResource), description);
     const std::string text = log.text();
@@ -89,8 +90,7 @@ TEST_F(ProductDescriptionFactoryTest, FillsEveryMemberAndSavesTheReleaseNotes)
     EXPECT_EQ(description.checksum, "0123456789abcdef0123456789abcdef");
 
     EXPECT_EQ(contentOf(folder / "temp" / "ABC.html"), "<h1>2.0.1</h1>\n<p>Fixes</p>\n");
-    EXPECT_EQ(occurrences(text, "| description     | error  | Resources Folder not yet defined\n"),
-              1u)
+    EXPECT_EQ(countOf(text, "| description     | error  | Resources Folder not yet defined\n"), 1u)
         << text;
 }
 
@@ -162,7 +162,7 @@ std::string minimalResource(const std::string& extraMembers)
 TEST_F(ProductDescriptionFactoryTest, OptionalKeysTakeTheirDefaults)
 {
     ProductDescription description;
-    CapturedLog log({"description"});
+    LogCapture log({"description"});
 
     const bool created =
         factory.create("ABC", "soft", "1.0", parse(minimalResource(R"("links":{})")), description);
@@ -250,7 +250,7 @@ TEST_F(ProductDescriptionFactoryTest, ATempFolderThatCannotBeCreatedThrows)
 
 TEST(ResourcesSingleton, IsOneInstanceWithAnEmptyFolder)
 {
-    CapturedLog log({"description"});
+    LogCapture log({"description"});
     Veltora::Resources* first = Veltora::Resources::getInstance();
     const std::string folder = first->folder();
     Veltora::Resources* second = Veltora::Resources::getInstance();
@@ -258,7 +258,7 @@ TEST(ResourcesSingleton, IsOneInstanceWithAnEmptyFolder)
 
     EXPECT_EQ(first, second);
     EXPECT_EQ(folder, "");
-    EXPECT_EQ(occurrences(text, "Resources Folder not yet defined"), 1u);
+    EXPECT_EQ(countOf(text, "Resources Folder not yet defined"), 1u);
 }
 
 } // namespace

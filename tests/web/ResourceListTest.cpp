@@ -2,7 +2,8 @@
 #include "UpdateManager/web/WebRequest.h"
 
 #include "tests/support/HttpTestServer.h"
-#include "tests/web/CapturedLog.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TextSearch.h"
 
 #include <boost/property_tree/json_parser.hpp>
 #include <gtest/gtest.h>
@@ -58,7 +59,7 @@ TEST_P(Envelope, IsCheckedAndReported)
 {
     const auto& param = GetParam();
     const auto answer = parse(param.json);
-    CapturedLog log({"update_manager"});
+    LogCapture log({"update_manager"});
 
     const ResourceList list(answer);
     const bool valid = list.isValid();
@@ -83,7 +84,7 @@ TEST_P(Envelope, IsCheckedAndReported)
         const std::string line = lineWith(text, param.message);
         EXPECT_NE(line.find(std::string("| update_manager  | ") + param.level), std::string::npos)
             << text;
-        EXPECT_EQ(occurrences(text, "| update_manager"), 1u) << text;
+        EXPECT_EQ(countOf(text, "| update_manager"), 1u) << text;
     }
 }
 

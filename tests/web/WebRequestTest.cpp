@@ -1,7 +1,8 @@
 #include "UpdateManager/web/WebRequest.h"
 
 #include "tests/support/HttpTestServer.h"
-#include "tests/web/CapturedLog.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TextSearch.h"
 
 #include <Poco/Base64Encoder.h>
 #include <Poco/Exception.h>
@@ -98,7 +99,7 @@ TEST_P(UrlNormalisation, PrefixesEverythingButHttp)
     server.serveJson("/api/x", R"({"a":"1"})");
     WebRequest request;
     const std::string url = GetParam().makeUrl(server);
-    CapturedLog log({"web"});
+    LogCapture log({"web"});
 
     const std::string body = downloadText(request, url);
 
@@ -170,7 +171,7 @@ TEST_P(Authentication, SendsTheExactAuthorizationField)
     const std::string userInfo = GetParam().userInfo;
     const std::string url =
         "http://" + (userInfo.empty() ? "" : userInfo + "@") + server.hostAndPort() + "/x";
-    CapturedLog log({"web"});
+    LogCapture log({"web"});
 
     downloadText(request, url);
 
@@ -304,7 +305,7 @@ TEST_P(RangeNotSatisfiable, SettlesByTheTotalAfterTheLastSlash)
     server.reply("/f", reply);
     WebRequest request;
     request.setStartOffset(param.startOffset);
-    CapturedLog log({"web"});
+    LogCapture log({"web"});
 
     request.send(server.url("/f"));
     const bool ok = request.isOk();
@@ -328,7 +329,7 @@ TEST_P(RangeNotSatisfiable, SettlesByTheTotalAfterTheLastSlash)
     }
     if (param.logged != nullptr)
     {
-        EXPECT_EQ(occurrences(text, param.logged), 1u) << text;
+        EXPECT_EQ(countOf(text, param.logged), 1u) << text;
     }
     else
     {
@@ -392,7 +393,7 @@ TEST_F(WebRequestTest, UnreachableHostThenReachableOneWithTheSameObject)
     server.serveJson("/x", R"({"a":"1"})");
     const std::string unreachable =
         "127.0.0.1:" + std::to_string(HttpTestServer::closedPort()) + "/x";
-    CapturedLog log({"web"});
+    LogCapture log({"web"});
 
     request.send(unreachable);
     const bool unreachableOk = request.isOk();
@@ -409,22 +410,22 @@ TEST_F(WebRequestTest, UnreachableHostThenReachableOneWithTheSameObject)
     EXPECT_FALSE(unreachableHasData);
     ASSERT_TRUE(reachableParsed);
     EXPECT_EQ(tree.get<std::string>("a"), "1");
-    EXPECT_EQ(occurrences(text, "Error connecting to " + unreachable + ": "), 1u) << text;
-    EXPECT_EQ(occurrences(text, "Error connecting to "), 1u) << text;
+    EXPECT_EQ(countOf(text, "Error connecting to " + unreachable + ": "), 1u) << text;
+    EXPECT_EQ(countOf(text, "Error connecting to "), 1u) << text;
 }
 
 TEST_F(WebRequestTest, LogsTheResponseHeaderOnlyWhenWebDebugIsOn)
 {
     server.serveJson("/x", "{}");
     {
-        CapturedLog log({"web"});
+        LogCapture log({"web"});
         request.send(server.url("/x"));
         const std::string text = log.text();
         EXPECT_NE(text.find("Response Header: HTTP/1.1 200 OK"), std::string::npos) << text;
         EXPECT_NE(text.find("Content-Length: 2"), std::string::npos) << text;
     }
     {
-        CapturedLog log({"download"});
+        LogCapture log({"download"});
         request.send(server.url("/x"));
         EXPECT_EQ(log.text().find("Response Header"), std::string::npos);
     }
@@ -477,7 +478,7 @@ TEST_P(HostileJson, EndsInFailureWithoutCrashing)
     server.serveJson("/x", GetParam().body());
     WebRequest request;
     boost::property_tree::ptree tree;
-    CapturedLog log({"web"});
+    LogCapture log({"web"});
 
     const bool parsed = request.getJson(server.url("/x"), tree);
     const std::string text = log.text();
@@ -565,7 +566,7 @@ TEST(WebRequestTimeout, StalledServerEndsInAFailureStateInsteadOfHanging)
     stalling.ending = ReplyEnding::StallAfterBytes;
     stalling.bytesBeforeEnding = 10000; // one whole chunk arrives before the stall
     server.reply("/stalling", stalling);
-    CapturedLog log({"web"});
+    LogCapture log({"web"});
 
     WebRequestState silentState{}, stallingState{}, stallingPastEndState{};
     std::string stallingBody;
@@ -604,7 +605,7 @@ TEST(WebRequestTimeout, StalledServerEndsInAFailureStateInsteadOfHanging)
     EXPECT_EQ(stallingPastEndState, WebRequestState::Inconsistent);
     EXPECT_EQ(stallingBody, bytesOf(20000).substr(0, stallingBody.size()));
     EXPECT_GE(stallingBody.size(), WebRequest::chunkSize);
-    EXPECT_EQ(occurrences(text, "Error connecting to " + server.url("/silent") + ": "), 1u) << text;
+    EXPECT_EQ(countOf(text, "Error connecting to " + server.url("/silent") + ": "), 1u) << text;
 }
 
 TEST(WebRequestStateNumbers, AreFixed)
