@@ -3,17 +3,11 @@
 
 #include "tests/manager/ManagerHarness.h"
 
-#include <boost/filesystem/operations.hpp>
-
-namespace fs = boost::filesystem;
 using namespace Veltora::UpdateManager;
 using namespace Veltora::Testing;
-using ::testing::ElementsAre;
 
 namespace
 {
-const ProductKey alpha{"ALPHA", "soft"};
-
 std::vector<std::string> rangesAsked(const HttpTestServer& server, const std::string& path)
 {
     std::vector<std::string> ranges;

@@ -9,6 +9,7 @@
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempFolder.h"
 
+#include <boost/filesystem/operations.hpp>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -23,6 +24,12 @@
 
 namespace Veltora::Testing
 {
+
+namespace fs = boost::filesystem;
+using ::testing::ElementsAre;
+
+// The product the fixture's releases describe unless a test names another.
+inline const UpdateManager::ProductKey alpha{"ALPHA", "soft"};
 
 // One release as the resources server describes it.
 struct Release

@@ -3,19 +3,13 @@
 
 #include "tests/manager/ManagerHarness.h"
 
-#include <boost/filesystem/operations.hpp>
-
 #include <stdexcept>
 
-namespace fs = boost::filesystem;
 using namespace Veltora::UpdateManager;
 using namespace Veltora::Testing;
-using ::testing::ElementsAre;
 
 namespace
 {
-const ProductKey alpha{"ALPHA", "soft"};
-
 std::size_t countMessages(const std::vector<LogLine>& log, const std::string& message)
 {
     std::size_t count = 0;

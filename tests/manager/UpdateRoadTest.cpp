@@ -4,22 +4,17 @@
 #include "tests/manager/ManagerHarness.h"
 #include "tests/support/PeFileBuilder.h"
 
-#include <boost/filesystem/operations.hpp>
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 
 #include <atomic>
 #include <thread>
 
-namespace fs = boost::filesystem;
 using namespace Veltora::UpdateManager;
 using namespace Veltora::Testing;
-using ::testing::ElementsAre;
 
 namespace
 {
-const ProductKey alpha{"ALPHA", "soft"};
-
 bool contains(const std::vector<std::string>& entries, const std::string& prefix)
 {
     return !entriesStartingWith(entries, prefix).empty();
