@@ -2,6 +2,7 @@
 #include "UpdateManager/download/DigestingFileStream.h"
 #include "UpdateManager/download/GrowingFileMd5.h"
 
+#include "tests/download/DownloadTestFiles.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -12,39 +13,11 @@
 #include <cstdio>
 
 using namespace Veltora::UpdateManager;
+using namespace Veltora::Testing;
 namespace fs = boost::filesystem;
 
 namespace
 {
-std::string patternedBytes(std::size_t size, std::uint32_t seed = 7)
-{
-    std::string bytes(size, '\0');
-    for (char& byte : bytes)
-    {
-        seed = seed * 1664525u + 1013904223u;
-        byte = static_cast<char>(seed >> 24);
-    }
-    return bytes;
-}
-
-void writeBytes(const fs::path& file, const std::string& bytes)
-{
-    fs::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-// The reference digest comes from the system's md5sum, not from the code under test.
-std::string md5sumOf(const fs::path& file)
-{
-    const std::string command = "md5sum '" + file.string() + "'";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    char digest[33] = {};
-    const std::size_t count = pipe ? std::fread(digest, 1, 32, pipe) : 0;
-    if (pipe)
-        pclose(pipe);
-    return std::string(digest, count);
-}
-
 class FileChecks : public ::testing::TestWithParam<std::size_t>
 {
 protected:

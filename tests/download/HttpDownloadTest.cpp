@@ -1,8 +1,10 @@
 #include "UpdateManager/download/DownloaderBackgrounder.h"
 
+#include "tests/download/DownloadTestFiles.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -22,6 +24,7 @@
 #include <thread>
 
 using namespace Veltora::UpdateManager;
+using namespace Veltora::Testing;
 using Veltora::Testing::HttpReply;
 using Veltora::Testing::HttpTestServer;
 using Veltora::Testing::RangeMode;
@@ -30,65 +33,9 @@ namespace fs = boost::filesystem;
 
 namespace
 {
-std::string patternedBytes(std::size_t size, std::uint32_t seed = 11)
-{
-    std::string bytes(size, '\0');
-    for (char& byte : bytes)
-    {
-        seed = seed * 1664525u + 1013904223u;
-        byte = static_cast<char>(seed >> 24);
-    }
-    return bytes;
-}
-
-void writeBytes(const fs::path& file, const std::string& bytes)
-{
-    fs::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string readBytes(const fs::path& file)
-{
-    fs::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// The reference digest comes from the system's md5sum, not from the code under test.
-std::string md5sumOf(const std::string& bytes, const fs::path& scratch)
-{
-    writeBytes(scratch, bytes);
-    const std::string command = "md5sum '" + scratch.string() + "'";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    char digest[33] = {};
-    const std::size_t count = pipe ? std::fread(digest, 1, 32, pipe) : 0;
-    if (pipe)
-        pclose(pipe);
-    fs::remove(scratch);
-    return std::string(digest, count);
-}
-
 bool waitFor(const std::function<bool()>& condition)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!condition())
-    {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
-bool hasEnded(const DownloaderBackgrounder& downloader)
-{
-    const int state = downloader.state();
-    return state != static_cast<int>(DownloadState::Idle) &&
-           state != static_cast<int>(DownloadState::Downloading);
-}
-
-int stateOf(DownloadState state)
-{
-    return static_cast<int>(state);
+    return waitUntil(condition, std::chrono::seconds(30));
 }
 
 class HttpDownload : public ::testing::Test
@@ -96,7 +43,7 @@ class HttpDownload : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        content = new std::string(patternedBytes(3 * 1024 * 1024 + 123));
+        content = new std::string(patternedBytes(3 * 1024 * 1024 + 123, 11));
         Veltora::Testing::TempFolder scratch;
         contentMd5 = new std::string(md5sumOf(*content, scratch / "reference"));
     }

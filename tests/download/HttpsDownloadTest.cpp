@@ -2,10 +2,12 @@
 // resume with a range request like plain HTTP ones, and never reach an unverified server.
 #include "UpdateManager/download/DownloaderBackgrounder.h"
 
+#include "tests/download/DownloadTestFiles.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestCertificates.h"
+#include "tests/support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -23,47 +25,6 @@ namespace fs = boost::filesystem;
 
 namespace
 {
-std::string patternedBytes(std::size_t size)
-{
-    std::uint32_t seed = 7;
-    std::string bytes(size, '\0');
-    for (char& byte : bytes)
-    {
-        seed = seed * 1664525u + 1013904223u;
-        byte = static_cast<char>(seed >> 24);
-    }
-    return bytes;
-}
-
-void writeBytes(const fs::path& file, const std::string& bytes)
-{
-    fs::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string readBytes(const fs::path& file)
-{
-    fs::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// The reference digest comes from the system's md5sum, not from the code under test.
-std::string md5sumOf(const fs::path& file)
-{
-    const std::string command = "md5sum '" + file.string() + "'";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    char digest[33] = {};
-    const std::size_t count = pipe ? std::fread(digest, 1, 32, pipe) : 0;
-    if (pipe)
-        pclose(pipe);
-    return std::string(digest, count);
-}
-
-int stateOf(DownloadState state)
-{
-    return static_cast<int>(state);
-}
-
 class HttpsDownload : public ::testing::Test
 {
 protected:
@@ -88,17 +49,8 @@ protected:
     static int run(DownloaderBackgrounder& downloader, const DownloaderBackgrounder::Data& data)
     {
         downloader.start(data);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (downloader.state() == stateOf(DownloadState::Idle) ||
-               downloader.state() == stateOf(DownloadState::Downloading))
-        {
-            if (std::chrono::steady_clock::now() > deadline)
-            {
-                ADD_FAILURE() << "the download did not end";
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+        if (!waitUntil([&] { return hasEnded(downloader); }, std::chrono::seconds(60)))
+            ADD_FAILURE() << "the download did not end";
         return downloader.state();
     }
 

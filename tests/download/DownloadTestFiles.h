@@ -1,0 +1,76 @@
+#pragma once
+
+// Files for the download tests: reproducible installer bytes, and digests taken with the
+// system's md5sum so that they do not come from the code under test.
+
+#include "UpdateManager/download/DownloaderBackgrounder.h"
+
+#include <boost/filesystem/fstream.hpp>
+#include <boost/filesystem/operations.hpp>
+
+#include <cstdint>
+#include <cstdio>
+#include <iterator>
+#include <string>
+
+namespace Veltora::Testing
+{
+
+// Bytes from a linear congruential generator: every byte value occurs, and a different
+// seed gives different content of the same size.
+inline std::string patternedBytes(std::size_t size, std::uint32_t seed = 7)
+{
+    std::string bytes(size, '\0');
+    for (char& byte : bytes)
+    {
+        seed = seed * 1664525u + 1013904223u;
+        byte = static_cast<char>(seed >> 24);
+    }
+    return bytes;
+}
+
+inline void writeBytes(const boost::filesystem::path& file, const std::string& bytes)
+{
+    boost::filesystem::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::string readBytes(const boost::filesystem::path& file)
+{
+    boost::filesystem::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline std::string md5sumOf(const boost::filesystem::path& file)
+{
+    const std::string command = "md5sum '" + file.string() + "'";
+    std::FILE* pipe = popen(command.c_str(), "r");
+    char digest[33] = {};
+    const std::size_t count = pipe ? std::fread(digest, 1, 32, pipe) : 0;
+    if (pipe)
+        pclose(pipe);
+    return std::string(digest, count);
+}
+
+// The digest of `bytes`, written for the purpose to `scratch` and removed again.
+inline std::string md5sumOf(const std::string& bytes, const boost::filesystem::path& scratch)
+{
+    writeBytes(scratch, bytes);
+    const std::string digest = md5sumOf(scratch);
+    boost::filesystem::remove(scratch);
+    return digest;
+}
+
+inline int stateOf(UpdateManager::DownloadState state)
+{
+    return static_cast<int>(state);
+}
+
+inline bool hasEnded(const UpdateManager::DownloaderBackgrounder& downloader)
+{
+    const int state = downloader.state();
+    return state != stateOf(UpdateManager::DownloadState::Idle) &&
+           state != stateOf(UpdateManager::DownloadState::Downloading);
+}
+
+} // namespace Veltora::Testing
