@@ -2,6 +2,7 @@
 
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/TempFolder.h"
+#include "tests/web/WebTestHelpers.h"
 
 #include <Poco/Process.h>
 #include <boost/filesystem.hpp>
@@ -88,23 +89,6 @@ TEST(HttpTestServer, ClosedPortRefusesConnections)
     WebRequest request;
     request.send("127.0.0.1:" + std::to_string(HttpTestServer::closedPort()) + "/");
     EXPECT_EQ(request.state(), WebRequestState::ConnectionFailed);
-}
-
-// Polls for the file the server executable writes once it listens.
-bool waitForPortFile(const fs::path& file, std::string& port)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (std::chrono::steady_clock::now() < deadline)
-    {
-        if (fs::exists(file))
-        {
-            fs::ifstream in(file);
-            if (in >> port)
-                return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
 }
 
 TEST(HttpTestServerExecutable, ServesAFolderWithRangesAndCredentials)

@@ -8,6 +8,7 @@
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestCertificates.h"
 #include "tests/support/TextSearch.h"
+#include "tests/web/WebTestHelpers.h"
 
 #include <Poco/Base64Encoder.h>
 #include <Poco/Exception.h>
@@ -31,32 +32,6 @@ namespace fs = boost::filesystem;
 
 namespace
 {
-
-std::string bytesOf(std::size_t size)
-{
-    std::string content(size, '\0');
-    for (std::size_t index = 0; index < size; ++index)
-        content[index] = static_cast<char>('a' + index % 26);
-    return content;
-}
-
-std::string basicAuthorization(const std::string& credentials)
-{
-    std::ostringstream encoded;
-    Poco::Base64Encoder encoder(encoded);
-    encoder << credentials;
-    encoder.close();
-    return "Basic " + encoded.str();
-}
-
-std::string downloadText(WebRequest& request, const std::string& url)
-{
-    std::ostringstream out;
-    request.send(url);
-    while (request.hasMoreData())
-        request.readChunk(out);
-    return out.str();
-}
 
 class HttpsRequest : public ::testing::Test
 {
@@ -291,23 +266,6 @@ TEST_F(HttpsRequest, UsesPort443WhenTheAddressNamesNone)
     EXPECT_EQ(tree.get<std::string>("port"), "443");
 }
 
-// Polls for the file the server executable writes once it listens.
-bool waitForPortFile(const fs::path& file, std::string& port)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (std::chrono::steady_clock::now() < deadline)
-    {
-        if (fs::exists(file))
-        {
-            fs::ifstream in(file);
-            if (in >> port)
-                return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-}
-
 TEST(HttpTestServerExecutable, ServesAFolderOverTlsAndRefusesUnusableCertificates)
 {
     const TestCertificates& certificates = TestCertificates::trustedByThisProcess();
@@ -351,30 +309,6 @@ TEST(HttpTestServerExecutable, ServesAFolderOverTlsAndRefusesUnusableCertificate
     ASSERT_TRUE(listening);
     EXPECT_EQ(tail, "456789");
     EXPECT_EQ(request.state(), WebRequestState::Complete);
-}
-
-// Runs `work` on its own thread; if it has not finished by the deadline the servers are
-// stopped (which releases any stalled connection) and false comes back instead of a hang.
-template <typename Work>
-bool finishesBefore(std::chrono::seconds deadline, std::initializer_list<HttpTestServer*> servers,
-                    Work work)
-{
-    std::atomic<bool> finished{false};
-    std::thread worker(
-        [&]
-        {
-            work();
-            finished = true;
-        });
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (!finished && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    const bool inTime = finished;
-    if (!inTime)
-        for (HttpTestServer* server : servers)
-            server->stop();
-    worker.join();
-    return inTime;
 }
 
 // One test for every stall, run side by side, because each waits for the 10-second

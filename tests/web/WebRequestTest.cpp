@@ -3,6 +3,7 @@
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TextSearch.h"
+#include "tests/web/WebTestHelpers.h"
 
 #include <Poco/Base64Encoder.h>
 #include <Poco/Exception.h>
@@ -18,38 +19,6 @@ using namespace Veltora::Testing;
 
 namespace
 {
-
-std::string bytesOf(std::size_t size)
-{
-    std::string content(size, '\0');
-    for (std::size_t index = 0; index < size; ++index)
-        content[index] = static_cast<char>('a' + index % 26);
-    return content;
-}
-
-std::string basicAuthorization(const std::string& credentials)
-{
-    std::ostringstream encoded;
-    Poco::Base64Encoder encoder(encoded);
-    encoder << credentials;
-    encoder.close();
-    return "Basic " + encoded.str();
-}
-
-// The whole body transfer as a caller does it: send, then chunks while data remains.
-void download(WebRequest& request, const std::string& url, std::ostream& out)
-{
-    request.send(url);
-    while (request.hasMoreData())
-        request.readChunk(out);
-}
-
-std::string downloadText(WebRequest& request, const std::string& url)
-{
-    std::ostringstream out;
-    download(request, url, out);
-    return out.str();
-}
 
 class WebRequestTest : public ::testing::Test
 {
@@ -533,28 +502,6 @@ TEST_F(WebRequestTest, TruncatedJsonBodyIsNotParsed)
     EXPECT_FALSE(request.getJson(server.url("/x"), tree));
 }
 
-// Runs `work` on its own thread; if it has not finished by the deadline the server is
-// stopped (which releases any stalled connection) and false comes back instead of a hang.
-template <typename Work>
-bool finishesBefore(std::chrono::seconds deadline, HttpTestServer& server, Work work)
-{
-    std::atomic<bool> finished{false};
-    std::thread worker(
-        [&]
-        {
-            work();
-            finished = true;
-        });
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (!finished && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    const bool inTime = finished;
-    if (!inTime)
-        server.stop();
-    worker.join();
-    return inTime;
-}
-
 // One test for all stalls, run side by side, because each waits for the 10-second time-out.
 TEST(WebRequestTimeout, StalledServerEndsInAFailureStateInsteadOfHanging)
 {
@@ -571,7 +518,7 @@ TEST(WebRequestTimeout, StalledServerEndsInAFailureStateInsteadOfHanging)
     WebRequestState silentState{}, stallingState{}, stallingPastEndState{};
     std::string stallingBody;
     const bool gaveUp =
-        finishesBefore(std::chrono::seconds(60), server,
+        finishesBefore(std::chrono::seconds(60), {&server},
                        [&]
                        {
                            std::thread silentClient(
