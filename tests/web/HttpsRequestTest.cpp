@@ -10,7 +10,6 @@
 #include "tests/support/TextSearch.h"
 #include "tests/web/WebTestHelpers.h"
 
-#include <Poco/Base64Encoder.h>
 #include <Poco/Exception.h>
 #include <Poco/Pipe.h>
 #include <Poco/PipeStream.h>

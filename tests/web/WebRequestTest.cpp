@@ -5,7 +5,6 @@
 #include "tests/support/TextSearch.h"
 #include "tests/web/WebTestHelpers.h"
 
-#include <Poco/Base64Encoder.h>
 #include <Poco/Exception.h>
 #include <gtest/gtest.h>
 
