@@ -21,7 +21,7 @@ run_build build ""
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
     run_build build-asan unit -DUPDATER_SANITIZE=address,undefined
 # ThreadSanitizer needs the address layout it was built for; disable randomisation.
-TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(pwd)/tests/tsan.supp" \
     setarch "$(uname -m)" -R bash -c "$(declare -f run_build); jobs=$jobs; run_build build-tsan unit -DUPDATER_SANITIZE=thread"
 # The platform layer and the log engine once more, cross-built for Windows and run under Wine.
 JOBS=$jobs scripts/test-windows.sh
