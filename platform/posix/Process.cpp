@@ -1,4 +1,5 @@
 #include "platform/Platform.h"
+#include "platform/QuotedText.h"
 
 #include <cerrno>
 #include <csignal>
@@ -13,17 +14,7 @@ namespace Veltora::Platform
 {
 namespace
 {
-// Arguments are stored quoted for the Windows C run time, which joins them into one
-// command line. A POSIX child receives the vector as it is, so it gets the bare texts.
-std::string withoutOuterQuotes(std::string text)
-{
-    if (!text.empty() && text.front() == '"')
-        text.erase(0, 1);
-    if (!text.empty() && text.back() == '"')
-        text.pop_back();
-    return text;
-}
-
+// A POSIX child receives the argument vector as it is, so it gets the bare texts.
 // Owns the bare argument texts and the null-terminated vector that points into them.
 class ArgumentVector
 {

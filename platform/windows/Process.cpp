@@ -1,4 +1,5 @@
 #include "platform/Platform.h"
+#include "platform/QuotedText.h"
 
 #include <process.h>
 
@@ -13,15 +14,6 @@ namespace
 // each text is unwrapped and written again in the form the run time's splitting reads back
 // exactly: a backslash run is doubled before a double quote (and before the closing one),
 // and a double quote is escaped. Ordinary texts come out exactly as stored.
-std::string withoutOuterQuotes(std::string text)
-{
-    if (!text.empty() && text.front() == '"')
-        text.erase(0, 1);
-    if (!text.empty() && text.back() == '"')
-        text.pop_back();
-    return text;
-}
-
 std::string commandLineArgument(const std::string& stored)
 {
     const std::string text = withoutOuterQuotes(stored);

@@ -1,6 +1,7 @@
 #include "updater/cli/CommandLine.h"
 
 #include "platform/Platform.h"
+#include "platform/QuotedText.h"
 
 #include <cstdlib>
 #include <iostream>
@@ -71,12 +72,7 @@ bool relaunchProduct()
     const std::vector<std::string> arguments = relaunchArguments;
     if (arguments.empty())
         return false;
-    std::string program = arguments.front();
-    if (!program.empty() && program.front() == '"')
-        program.erase(0, 1);
-    if (!program.empty() && program.back() == '"')
-        program.pop_back();
-    Platform::replaceProcess(program, arguments);
+    Platform::replaceProcess(Platform::withoutOuterQuotes(arguments.front()), arguments);
     std::exit(1);
 }
 
