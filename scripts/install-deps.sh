@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-    build-essential cmake pkg-config
+    build-essential cmake pkg-config ccache
     juce-modules-source
     libpoco-dev libssl-dev openssl ca-certificates
     libboost-dev libboost-filesystem-dev
