@@ -12,6 +12,7 @@ packages=(
     libfreetype-dev libfontconfig1-dev
     xvfb xauth xdotool x11-apps imagemagick fonts-dejavu-core
     curl time bc
+    nginx-light
 )
 
 missing=()
