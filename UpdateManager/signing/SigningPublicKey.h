@@ -9,7 +9,8 @@ namespace Veltora::UpdateManager
 // The Ed25519 public key that release signatures are checked with. Its text form, the one
 // the CMake cache variable UPDATER_SIGNING_PUBLIC_KEY carries and `updater-publish keygen`
 // prints, is the base64 of the raw 32-byte key (RFC 8032): 44 characters, the last one
-// "=", for example "11qYAYKxCrfVS/7TyWQHOg7hcvPapiMlrwIaaPcHURo=".
+// "=", for example "11qYAYKxCrfVS/7TyWQHOg7hcvPapiMlrwIaaPcHURo=" (the test key of RFC
+// 8032, whose private half is public: never build an updater with it).
 class SigningPublicKey
 {
 public:
