@@ -1,7 +1,7 @@
 #include "UpdateManager/scan/RegKeyVersionFinder.h"
-#include "tests/scan/ScopedEnvironment.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/PeFileBuilder.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>

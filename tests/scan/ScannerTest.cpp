@@ -1,9 +1,9 @@
 #include "UpdateManager/scan/Scanner.h"
 #include "UpdateManager/scan/FileVersionFinder.h"
 #include "UpdateManager/scan/RegKeyVersionFinder.h"
-#include "tests/scan/ScopedEnvironment.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/PeFileBuilder.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
