@@ -20,18 +20,21 @@ std::int64_t systemTimeTicks();
 // Full path of the module file that holds the calling code (the executable here).
 std::string modulePath();
 
-// Replaces the process by `program`, giving it `arguments` as its argument vector
-// (argument 0 included). The arguments are the stored, quoted texts: backends whose
-// child receives the vector as it is (POSIX) strip one pair of outer quotes from each.
-// Returns only when the replacement failed.
+// Replaces the process by `program`, giving it `arguments` (argument 0 included) exactly
+// as they are: a backend whose child gets one command line (Windows) quotes them so that
+// the child's C run time splits it back into these texts. The program starts with every
+// signal at its default action, none blocked, and only the standard descriptors 0, 1 and
+// 2. Returns only when the replacement failed, with the process's signal state as it was
+// (its descriptors above 2 are left marked close-on-exec).
 void replaceProcess(const std::string& program, const std::vector<std::string>& arguments);
 
 // Keeps the process alive when it writes to a connection the peer has closed: the write
 // then fails with an error the caller handles, instead of ending the process.
 void ignoreBrokenConnectionSignals();
 
-// Starts `program` with `arguments` (argument 0 included, same quoting rule as
-// replaceProcess), waits for it and returns its exit code, or -1 when it could not start.
+// Starts `program` with `arguments` (argument 0 included, given to it as replaceProcess
+// does, in the same clean state), waits for it and returns its exit code, or -1 when it
+// could not start.
 int spawnAndWait(const std::string& program, const std::vector<std::string>& arguments);
 
 enum class KnownFolder

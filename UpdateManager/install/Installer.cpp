@@ -199,12 +199,9 @@ bool Installer::spawnInstaller(const std::string& path, bool silent)
 {
     CLog::getInstance()->log("install", LogInfo, "Open", silent ? " silent" : "", " installer ",
                              path);
-    std::string quoted = path;
-    if (path.empty() || path.front() != '"')
-        quoted.insert(0, 1, '"');
-    if (path.empty() || path.back() != '"')
-        quoted.push_back('"');
-    std::vector<std::string> arguments{quoted};
+    // The platform layer gives the child exactly these texts; on Windows it writes the path
+    // in quotes on the command line.
+    std::vector<std::string> arguments{path};
     if (silent)
         arguments.emplace_back("/SILENT");
     return Platform::spawnAndWait(path, arguments) == 0;

@@ -65,8 +65,10 @@ public:
     // UpdateNeeded (installer file missing).
     void runInstaller();
 
-    // Starts the installer at `path` with the quoted path and, when silent, "/SILENT" as
-    // its command line, waits, and tells whether it exited with code 0.
+    // Starts the installer at `path` with the path and, when silent, "/SILENT" as its
+    // arguments (on Windows: the quoted path, then /SILENT, as its command line), waits, and
+    // tells whether it exited with code 0. The installer starts with default signal
+    // actions, no blocked signal and only the standard descriptors.
     static bool spawnInstaller(const std::string& path, bool silent);
 
 private:

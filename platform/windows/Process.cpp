@@ -1,5 +1,4 @@
 #include "platform/Platform.h"
-#include "platform/QuotedText.h"
 
 #include <process.h>
 
@@ -7,17 +6,32 @@ namespace Veltora::Platform
 {
 namespace
 {
-// The stored arguments are wrapped in double quotes because the C run time joins the
-// vector into one command line with blanks between the arguments, and the child splits it
-// again. Quotes alone only survive that for texts without a double quote and without a
-// backslash before the closing quote ("C:\Folder\" would swallow its closing quote), so
-// each text is unwrapped and written again in the form the run time's splitting reads back
-// exactly: a backslash run is doubled before a double quote (and before the closing one),
-// and a double quote is escaped. Ordinary texts come out exactly as stored.
-std::string commandLineArgument(const std::string& stored)
+bool needsQuotes(const std::string& text)
 {
-    const std::string text = withoutOuterQuotes(stored);
-    std::string argument = "\"";
+    return text.empty() || text.find_first_of(" \t\n\v\"") != std::string::npos;
+}
+
+// The C run time reads the program name up to the next double quote and takes backslashes
+// in it as they are, so it is always quoted and cannot hold a double quote (no file name
+// does); one given with its own quotes keeps only the text between them.
+std::string programNameWord(const std::string& text)
+{
+    std::string word = "\"";
+    for (const char character : text)
+        if (character != '"')
+            word += character;
+    return word + "\"";
+}
+
+// A later argument as the C run time's splitting reads it back exactly: bare when it holds
+// nothing that splits or quotes ("/SILENT" stays as it is); otherwise in double quotes, with
+// every double quote escaped and the backslashes before it, or before the closing quote,
+// doubled.
+std::string argumentWord(const std::string& text)
+{
+    if (!needsQuotes(text))
+        return text;
+    std::string word = "\"";
     std::size_t backslashes = 0;
     for (const char character : text)
     {
@@ -28,44 +42,46 @@ std::string commandLineArgument(const std::string& stored)
         }
         if (character == '"')
             backslashes = backslashes * 2 + 1;
-        argument.append(backslashes, '\\');
-        argument += character;
+        word.append(backslashes, '\\');
+        word += character;
         backslashes = 0;
     }
-    argument.append(backslashes * 2, '\\');
-    argument += '"';
-    return argument;
+    word.append(backslashes * 2, '\\');
+    return word + "\"";
 }
 
-// Owns the command-line texts and the null-terminated vector that points into them.
-class ArgumentVector
+// The C run time joins the vector into one command line with blanks between the words and
+// the child splits it again; this is the only place where the words are quoted for that.
+// Owns the words and the null-terminated vector that points into them.
+class CommandLineWords
 {
 public:
-    explicit ArgumentVector(const std::vector<std::string>& arguments)
+    explicit CommandLineWords(const std::vector<std::string>& arguments)
     {
-        for (const std::string& argument : arguments)
-            texts.push_back(commandLineArgument(argument));
-        for (const std::string& text : texts)
-            pointers.push_back(text.c_str());
+        for (std::size_t index = 0; index < arguments.size(); ++index)
+            words.push_back(index == 0 ? programNameWord(arguments[index])
+                                       : argumentWord(arguments[index]));
+        for (const std::string& word : words)
+            pointers.push_back(word.c_str());
         pointers.push_back(nullptr);
     }
     const char* const* data() const { return pointers.data(); }
 
 private:
-    std::vector<std::string> texts;
+    std::vector<std::string> words;
     std::vector<const char*> pointers;
 };
 } // namespace
 
 void replaceProcess(const std::string& program, const std::vector<std::string>& arguments)
 {
-    const ArgumentVector argv(arguments);
+    const CommandLineWords argv(arguments);
     _execv(program.c_str(), argv.data());
 }
 
 int spawnAndWait(const std::string& program, const std::vector<std::string>& arguments)
 {
-    const ArgumentVector argv(arguments);
+    const CommandLineWords argv(arguments);
     return static_cast<int>(_spawnv(_P_WAIT, program.c_str(), argv.data()));
 }
 

@@ -1,11 +1,13 @@
 #include "updater/cli/CommandLine.h"
 
 #include "tests/support/CapturedStdout.h"
+#include "tests/support/ChildProbeRecord.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
-#include <boost/filesystem/fstream.hpp>
+#include <algorithm>
 #include <sys/wait.h>
 
 using namespace Veltora::Updater;
@@ -13,23 +15,26 @@ using Arguments = std::vector<std::string>;
 
 namespace
 {
+void forgetRelaunch()
+{
+    relaunchArguments.clear();
+    relaunchArgumentsAsGiven.clear();
+    relaunchRequested = false;
+}
+
 struct ParseCase
 {
     Arguments arguments;
     bool accepted;
     std::string sku;
     std::string server;
-    Arguments relaunch;
+    Arguments relaunch; // as stored, quoted
 };
 
 class CommandLine : public ::testing::TestWithParam<ParseCase>
 {
 protected:
-    void SetUp() override
-    {
-        relaunchArguments.clear();
-        relaunchRequested = false;
-    }
+    void SetUp() override { forgetRelaunch(); }
 };
 
 int runAndWait(const std::string& command)
@@ -50,6 +55,10 @@ TEST_P(CommandLine, ParsesAsStated)
         EXPECT_EQ(options->server, testCase.server);
     }
     EXPECT_EQ(relaunchArguments, testCase.relaunch);
+    const auto dashDash = std::find(testCase.arguments.begin(), testCase.arguments.end(), "--");
+    const Arguments given(dashDash == testCase.arguments.end() ? dashDash : dashDash + 1,
+                          testCase.arguments.end());
+    EXPECT_EQ(relaunchArgumentsAsGiven, given) << "kept exactly as given";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -94,33 +103,41 @@ TEST(Usage, PrintsTheTwoLines)
 
 TEST(Relaunch, DoesNothingUnlessRequestedWithArguments)
 {
-    relaunchArguments.clear();
-    relaunchRequested = false;
+    forgetRelaunch();
     parseCommandLine({"--product-sku", "X", "--", "/bin/false"});
     EXPECT_FALSE(relaunchProduct());
-    relaunchArguments.clear();
+    forgetRelaunch();
     relaunchRequested = true;
     EXPECT_FALSE(relaunchProduct());
     relaunchRequested = false;
 }
 
-TEST(Relaunch, ReplacesTheProcessWithTheBareArguments)
+// The product is started with the arguments exactly as they were given, quotes of their
+// own included; the stored, quoted form is not what it receives.
+TEST(Relaunch, ReplacesTheProcessWithTheArgumentsExactlyAsGiven)
 {
     Veltora::Testing::TempFolder folder;
-    const auto record = folder / "arguments.txt";
-    const std::string probe = RELAUNCH_PROBE;
-    const int status = runAndWait("'" + probe + "' relaunch '" + probe + "' record '" +
-                                  record.string() + "' 'with space' ''");
-    EXPECT_EQ(status, 0);
-    boost::filesystem::ifstream in(record);
-    std::vector<std::string> received;
-    for (std::string line; std::getline(in, line);)
-        received.push_back(line);
-    EXPECT_EQ(received, (Arguments{probe, "record", record.string(), "with space", ""}));
+    Veltora::Testing::ScopedEnvironment environment;
+    environment.set("CHILD_PROBE_RECORD_DIR", folder.path().string());
+    const std::string product = CHILD_PROBE;
+    const Arguments given = {product, "\"quoted\"", "ends\"",     "\"starts", "\"",
+                             "\"\"",  "",           "with space", "--server", "caf\xC3\xA9"};
+    std::string command = "'" + std::string(RELAUNCH_PROBE) + "' relaunch";
+    for (const std::string& argument : given)
+        command += " '" + argument + "'";
+
+    EXPECT_EQ(runAndWait(command), 0);
+
+    const auto record = Veltora::Testing::readChildProbeRecord(folder.path(), "child_probe");
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->arguments, given);
+    EXPECT_TRUE(record->startedClean()) << *record;
 }
 
 TEST(Relaunch, EndsWithStatusOneWhenTheProductCannotStart)
 {
     const std::string probe = RELAUNCH_PROBE;
     EXPECT_EQ(runAndWait("'" + probe + "' relaunch /nonexistent/product a"), 1);
+    // The quotes given around a path are part of it: such a file does not exist.
+    EXPECT_EQ(runAndWait("'" + probe + "' relaunch '\"" + std::string(CHILD_PROBE) + "\"'"), 1);
 }

@@ -1,23 +1,14 @@
-// Stands in for a relaunched product or for a program that relaunches one.
-// "probe relaunch OUT [ARGS...]": runs the updater's relaunch with "--" ARGS and
-// relaunchRequested set; the started program is expected to be this probe again.
-// "probe record OUT [ARGS...]": writes its argument vector to OUT, one per line.
+// A program that relaunches a product the way the updater does.
+// "probe relaunch ARGS...": parses "--product-sku X --" ARGS, sets relaunchRequested and runs
+// the updater's relaunch, which starts the first of ARGS (ends with 1 when that fails).
 #include "updater/cli/CommandLine.h"
 
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
 int main(int argc, char** argv)
 {
-    if (argc >= 3 && std::strcmp(argv[1], "record") == 0)
-    {
-        std::ofstream out(argv[2]);
-        for (int index = 0; index < argc; ++index)
-            out << argv[index] << '\n';
-        return 0;
-    }
     if (argc >= 2 && std::strcmp(argv[1], "relaunch") == 0)
     {
         std::vector<std::string> arguments = {"--product-sku", "X", "--"};

@@ -257,18 +257,18 @@ TEST_F(InstallThreadTest, FullRingsAreReported)
     EXPECT_NE(text.find("Cannot record the end of installer "), std::string::npos) << text;
 }
 
-// A path that already carries its quotes is passed on as it is: the child, which gets one
-// pair of outer quotes removed, sees the bare name.
-TEST_F(InstallThreadTest, QuotedPathIsNotQuotedTwice)
+// Quote characters in a path are part of the file's name: the child gets the path exactly,
+// never with quotes added or taken away.
+TEST_F(InstallThreadTest, PathWithQuoteCharactersReachesTheChildAsItIs)
 {
     const fs::path file = placeInstaller("\"Setup.exe\"", 0);
     const fs::path previous = fs::current_path();
     fs::current_path(folder.path());
-    const bool ok = Installer::spawnInstaller("\"Setup.exe\"", false);
+    const bool ok = Installer::spawnInstaller("\"Setup.exe\"", true);
     fs::current_path(previous);
     EXPECT_TRUE(ok);
-    EXPECT_EQ(recorded(), (std::vector<std::string>{"start \"Setup.exe\"", "arg Setup.exe",
-                                                    "end \"Setup.exe\""}));
+    EXPECT_EQ(recorded(), (std::vector<std::string>{"start \"Setup.exe\"", "arg \"Setup.exe\"",
+                                                    "arg /SILENT", "end \"Setup.exe\""}));
 }
 
 } // namespace

@@ -1,7 +1,6 @@
 #include "updater/cli/CommandLine.h"
 
 #include "platform/Platform.h"
-#include "platform/QuotedText.h"
 
 #include <cstdlib>
 #include <iostream>
@@ -10,6 +9,7 @@ namespace Veltora::Updater
 {
 
 std::vector<std::string> relaunchArguments;
+std::vector<std::string> relaunchArgumentsAsGiven;
 bool relaunchRequested = false;
 
 std::string quoted(const std::string& argument)
@@ -33,7 +33,10 @@ std::optional<CommandLineOptions> parseCommandLine(const std::vector<std::string
     for (const std::string& argument : arguments)
     {
         if (relaunchMode)
+        {
             relaunchArguments.push_back(quoted(argument));
+            relaunchArgumentsAsGiven.push_back(argument);
+        }
         else if (expectSku)
         {
             options.sku = argument;
@@ -69,10 +72,10 @@ bool relaunchProduct()
 {
     if (!relaunchRequested)
         return false;
-    const std::vector<std::string> arguments = relaunchArguments;
-    if (arguments.empty())
+    const std::vector<std::string> arguments = relaunchArgumentsAsGiven;
+    if (relaunchArguments.empty() || arguments.empty())
         return false;
-    Platform::replaceProcess(Platform::withoutOuterQuotes(arguments.front()), arguments);
+    Platform::replaceProcess(arguments.front(), arguments);
     std::exit(1);
 }
 

@@ -15,22 +15,26 @@ struct CommandLineOptions
     std::string server;
 };
 
-// The arguments after "--", each wrapped in double quotes as the Windows C run time needs
-// them. Process-wide: the entry point reads it after the application object is gone.
+// The arguments after "--", each wrapped in double quotes the way JUCE's String::quoted
+// does it. Process-wide: the entry point reads it after the application object is gone.
 extern std::vector<std::string> relaunchArguments;
+// The same arguments exactly as they were given; the product is started with these.
+extern std::vector<std::string> relaunchArgumentsAsGiven;
 // Set by the application when the window asked for the product to be started again.
 extern bool relaunchRequested;
 
 // Parses the arguments (program name excluded). Appends the relaunch arguments to
-// relaunchArguments; returns nothing when the SKU is missing or empty.
+// relaunchArguments and relaunchArgumentsAsGiven; returns nothing when the SKU is missing
+// or empty.
 std::optional<CommandLineOptions> parseCommandLine(const std::vector<std::string>& arguments);
 
 // Writes the two usage lines to standard output.
 void printUsage();
 
 // Replaces the process by the product when a relaunch was requested and arguments were
-// given; ends the process with status 1 when the product cannot be started. Returns false
-// when no relaunch takes place.
+// given: the first argument as given is the program, and the arguments as given are its
+// argument vector. Ends the process with status 1 when the product cannot be started.
+// Returns false when no relaunch takes place.
 bool relaunchProduct();
 
 // An argument wrapped in double quotes the way JUCE's String::quoted does it.
