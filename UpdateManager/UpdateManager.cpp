@@ -104,7 +104,7 @@ bool fetchDescription(WebRequest& request, const std::string& url, const Product
     }
     catch (const std::exception& error)
     {
-        // An address the URL parser refuses, or release notes that cannot be stored.
+        // An address the URL parser refuses.
         log(LogError, " Could not get product information for ", key.sku, ": ", error.what());
     }
     return true;

@@ -37,6 +37,15 @@ void ignoreBrokenConnectionSignals();
 // could not start.
 int spawnAndWait(const std::string& program, const std::vector<std::string>& arguments);
 
+// Creates the file `name` inside the existing folder `folder`, or replaces its content,
+// with `text` as text (line feeds become the platform's line ends). Nothing is written, and
+// no file elsewhere is touched, when the folder or the file is a symbolic link (or another
+// kind of link), when the file is not a regular file or has other names (hard links), or
+// when `name` is not a plain file name. False with the reason in `reason` when the file was
+// not written completely.
+bool writeTextFileInFolder(const std::string& folder, const std::string& name,
+                           const std::string& text, std::string& reason);
+
 enum class KnownFolder
 {
     Downloads,

@@ -2,7 +2,9 @@
 
 #include "UpdateManager/web/Resources.h"
 
-#include <boost/filesystem/fstream.hpp>
+#include "log/CLog.h"
+#include "platform/Platform.h"
+
 #include <boost/filesystem/operations.hpp>
 
 #include <iostream>
@@ -13,6 +15,7 @@ namespace Veltora::UpdateManager
 namespace
 {
 using boost::property_tree::ptree;
+namespace fs = boost::filesystem;
 
 std::string productPageUrl(const ptree& resource)
 {
@@ -20,17 +23,38 @@ std::string productPageUrl(const ptree& resource)
     return href.empty() ? resource.get<std::string>("resources_site_link") : href;
 }
 
-// Writes the HTML to <folder>temp/<sku>.html and returns its "file://" address. A file
-// that cannot be opened is silently not written; the address is returned all the same.
+void logFailedCopy(const fs::path& file, const std::string& reason)
+{
+    CLog::getInstance()->log("description", LogError, "Could not save the release notes in ",
+                             file.string(), ": ", reason);
+}
+
+// Creates the folder for the copy when nothing has its name yet (what is there already is
+// judged by the writer, which refuses links). False when it could not be created.
+bool makeNotesFolder(const fs::path& directory, const fs::path& file)
+{
+    boost::system::error_code error;
+    if (fs::symlink_status(directory, error).type() != fs::file_not_found)
+        return true;
+    fs::create_directory(directory, error);
+    if (!error)
+        return true;
+    logFailedCopy(file, "cannot create the folder: " + error.message());
+    return false;
+}
+
+// Writes the HTML to <folder>temp/<sku>.html and returns its "file://" address. The copy
+// is only for the user to read: when it cannot be written, or the folder or the file is a
+// link, that is logged and the address is returned all the same.
 std::string saveReleaseNotes(const std::string& sku, const std::string& html)
 {
-    const boost::filesystem::path directory(Veltora::Resources::getInstance()->folder() + "temp");
-    if (!boost::filesystem::exists(directory))
-        boost::filesystem::create_directory(directory);
-    const boost::filesystem::path file = directory / (sku + ".html");
-    boost::filesystem::ofstream notes(file, std::ios::out | std::ios::trunc);
-    if (notes)
-        notes << html;
+    const fs::path directory(Veltora::Resources::getInstance()->folder() + "temp");
+    const std::string name = sku + ".html";
+    const fs::path file = directory / name;
+    std::string reason;
+    if (makeNotesFolder(directory, file) &&
+        !Platform::writeTextFileInFolder(directory.string(), name, html, reason))
+        logFailedCopy(file, reason);
     return "file://" + file.string();
 }
 

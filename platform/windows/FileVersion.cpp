@@ -1,8 +1,8 @@
 #include "platform/Platform.h"
+#include "platform/windows/AnsiText.h"
 
 #include <windows.h>
 
-#include <climits>
 #include <memory>
 
 namespace Veltora::Platform
@@ -10,20 +10,6 @@ namespace Veltora::Platform
 namespace
 {
 constexpr DWORD fixedFileInfoSignature = 0xFEEF04BD;
-
-// Narrow paths are ANSI text here (as the known folders and the module path give them), so
-// they are widened with the same code page. An embedded NUL would name another file.
-bool widePath(const std::string& file, std::wstring& path)
-{
-    if (file.empty() || file.size() > INT_MAX || file.find('\0') != std::string::npos)
-        return false;
-    const int size = static_cast<int>(file.size());
-    const int length = MultiByteToWideChar(CP_ACP, 0, file.data(), size, nullptr, 0);
-    if (length <= 0)
-        return false;
-    path.assign(static_cast<std::size_t>(length), L'\0');
-    return MultiByteToWideChar(CP_ACP, 0, file.data(), size, path.data(), length) == length;
-}
 
 // The file's whole version information block; empty when the file has none.
 std::unique_ptr<unsigned char[]> readVersionInformation(const std::wstring& path)
@@ -54,7 +40,7 @@ const VS_FIXEDFILEINFO* fixedFileInfo(const unsigned char* block)
 bool readFixedFileVersion(const std::string& file, FileVersion& version)
 {
     std::wstring path;
-    if (!widePath(file, path))
+    if (!Windows::toWidePath(file, path))
         return false;
     const std::unique_ptr<unsigned char[]> block = readVersionInformation(path);
     if (!block)

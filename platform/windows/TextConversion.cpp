@@ -25,6 +25,18 @@ int toAnsi(const wchar_t* text, int length, char* output, int outputSize, bool& 
     return written;
 }
 
+bool toWidePath(const std::string& path, std::wstring& wide)
+{
+    if (path.empty() || path.size() > INT_MAX || path.find('\0') != std::string::npos)
+        return false;
+    const int size = static_cast<int>(path.size());
+    const int length = MultiByteToWideChar(CP_ACP, 0, path.data(), size, nullptr, 0);
+    if (length <= 0)
+        return false;
+    wide.assign(static_cast<std::size_t>(length), L'\0');
+    return MultiByteToWideChar(CP_ACP, 0, path.data(), size, wide.data(), length) == length;
+}
+
 } // namespace Windows
 
 namespace

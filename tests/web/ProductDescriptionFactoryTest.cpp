@@ -10,6 +10,7 @@
 #include <boost/property_tree/json_parser.hpp>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
 
 using namespace Veltora::UpdateManager;
@@ -226,27 +227,101 @@ TEST_F(ProductDescriptionFactoryTest, ReleaseNotesAreOverwrittenOnEveryPass)
     EXPECT_EQ(contentOf(folder / "temp" / "ABC.html"), "<p>b</p>");
 }
 
-TEST_F(ProductDescriptionFactoryTest, NotesThatCannotBeWrittenStillGiveTheAddress)
+// The copy is only for the user to read: when it cannot be written, or would be written
+// through a link, that is logged and the description is made all the same. Nothing
+// outside the temp folder is created or changed.
+struct UnwritableNotesCase
 {
-    fs::ofstream(folder / "temp") << "a file where the folder should be";
-    ProductDescription description;
+    const char* name;
+    // Prepares the situation in the current folder; `elsewhere` is a folder outside it.
+    std::function<void(const fs::path& current, const fs::path& elsewhere)> plant;
+    const char* reasonPart;
+};
 
-    EXPECT_TRUE(factory.create("ABC", "soft", "1.0",
-                               parse(minimalResource(R"("release_notes_html":"<p/>")")),
-                               description));
+void PrintTo(const UnwritableNotesCase& testCase, std::ostream* out)
+{
+    *out << testCase.name;
+}
+
+class UnwritableNotes : public ProductDescriptionFactoryTest,
+                        public ::testing::WithParamInterface<UnwritableNotesCase>
+{
+protected:
+    UnwritableNotes()
+    {
+        fs::create_directories(elsewhere);
+        fs::ofstream(elsewhere / "important.txt") << "kept";
+    }
+
+    TempFolder outside;
+    fs::path elsewhere = outside / "elsewhere";
+};
+
+TEST_P(UnwritableNotes, AreLoggedAndTheDescriptionIsStillMade)
+{
+    GetParam().plant(fs::current_path(), elsewhere);
+    ProductDescription description;
+    LogCapture log({"description"});
+
+    const bool created =
+        factory.create("ABC", "soft", "1.0",
+                       parse(minimalResource(R"("release_notes_html":"<p/>")")), description);
+    const std::string text = log.text();
+
+    EXPECT_TRUE(created);
+    EXPECT_EQ(description.name, "n");
+    EXPECT_EQ(description.permalink, "p");
     EXPECT_EQ(description.releaseNotesUrl, "file://" + (fs::path("temp") / "ABC.html").string());
+    const std::string logged = "| description     | error  | Could not save the release notes in " +
+                               (fs::path("temp") / "ABC.html").string() + ": ";
+    EXPECT_EQ(countOf(text, logged), 1u) << text;
+    EXPECT_NE(text.find(GetParam().reasonPart), std::string::npos) << text;
+    EXPECT_EQ(contentOf(elsewhere / "important.txt"), "kept");
+    EXPECT_FALSE(fs::exists(elsewhere / "ABC.html"));
+    EXPECT_FALSE(fs::exists(outside / "nowhere"));
 }
 
-TEST_F(ProductDescriptionFactoryTest, ATempFolderThatCannotBeCreatedThrows)
-{
-    fs::create_symlink(folder / "nowhere" / "deeper", folder / "temp");
-    ProductDescription description;
-
-    EXPECT_THROW(factory.create("ABC", "soft", "1.0",
-                                parse(minimalResource(R"("release_notes_html":"<p/>")")),
-                                description),
-                 fs::filesystem_error);
-}
+INSTANTIATE_TEST_SUITE_P(
+    ProductDescriptionFactory, UnwritableNotes,
+    ::testing::Values(UnwritableNotesCase{"NotesFileIsALinkToAFileElsewhere",
+                                          [](const fs::path& current, const fs::path& elsewhere)
+                                          {
+                                              fs::create_directory(current / "temp");
+                                              fs::create_symlink(elsewhere / "important.txt",
+                                                                 current / "temp" / "ABC.html");
+                                          },
+                                          "symbolic link"},
+                      UnwritableNotesCase{"TempIsALinkToAFolderElsewhere",
+                                          [](const fs::path& current, const fs::path& elsewhere) {
+                                              fs::create_directory_symlink(elsewhere,
+                                                                           current / "temp");
+                                          },
+                                          "symbolic link"},
+                      UnwritableNotesCase{"TempIsADanglingLink",
+                                          [](const fs::path& current, const fs::path& elsewhere) {
+                                              fs::create_symlink(elsewhere.parent_path() /
+                                                                     "nowhere" / "deeper",
+                                                                 current / "temp");
+                                          },
+                                          "symbolic link"},
+                      UnwritableNotesCase{"TempIsAFile",
+                                          [](const fs::path& current, const fs::path&) {
+                                              fs::ofstream(current / "temp")
+                                                  << "a file where the folder should be";
+                                          },
+                                          "temp"},
+                      UnwritableNotesCase{"TempCannotBeCreated",
+                                          [](const fs::path& current, const fs::path&)
+                                          {
+                                              // A current folder that was removed holds nothing
+                                              // new.
+                                              fs::create_directory(current / "gone");
+                                              fs::current_path(current / "gone");
+                                              fs::remove(current / "gone");
+                                          },
+                                          "cannot create the folder"}),
+    [](const ::testing::TestParamInfo<UnwritableNotesCase>& testCase)
+    { return testCase.param.name; });
 
 TEST(ResourcesSingleton, IsOneInstanceWithAnEmptyFolder)
 {
