@@ -246,14 +246,18 @@ void UpdateManager::containStatus(ProductInfo& info)
     checkPlatform(info);
 }
 
-// A product that needs an update but whose permalink gives no usable file name reports
-// an error rather than downloading anywhere.
+// A product that needs an update but has no place in the Downloads folder for its
+// installer reports an error rather than downloading anywhere else.
 void UpdateManager::rejectUnusableInstallerPath(ProductInfo& info)
 {
     if (!info.installer.installerPath().empty() || info.installer.getStatus() != UpdateNeeded)
         return;
-    log(LogError, " Invalid installer file name in '", info.description.permalink, "' for ",
-        info.description.sku, ": it must be a plain file name");
+    if (downloadFolder.empty())
+        log(LogError, " Cannot download the installer of ", info.description.sku,
+            ": no Downloads folder");
+    else
+        log(LogError, " Invalid installer file name in '", info.description.permalink, "' for ",
+            info.description.sku, ": it must be a plain file name");
     info.installer.setStatus(Error);
 }
 
@@ -451,8 +455,11 @@ bool UpdateManager::launchDownload(const ProductKey& key, bool force)
     applyStatusRule(info);
     if (info.installer.installerPath().empty())
     {
-        log(LogError, "Can't launch download for ", key.sku, ": no usable installer file name in '",
-            description.permalink, "'");
+        if (downloadFolder.empty())
+            log(LogError, "Can't launch download for ", key.sku, ": no Downloads folder");
+        else
+            log(LogError, "Can't launch download for ", key.sku,
+                ": no usable installer file name in '", description.permalink, "'");
         return false;
     }
     UpdateStatus status = info.installer.getStatus();
@@ -656,10 +663,8 @@ boost::filesystem::path UpdateManager::downloadPathFor(const std::string& url) c
 {
     const std::size_t slash = url.rfind('/');
     const std::string name = slash == std::string::npos ? url : url.substr(slash + 1);
-    if (!isPlainFileName(name))
+    if (downloadFolder.empty() || !isPlainFileName(name))
         return {};
-    if (downloadFolder.empty())
-        return fs::path(name);
     return fs::path(downloadFolder) / name;
 }
 

@@ -34,7 +34,8 @@ public:
     // The scanner is built from the definition file (an empty path gives a scanner that
     // knows no product); `server` is a host with an optional ":port"; `platform` is the
     // word sent to the resources server (Platform::platformWord() in the application).
-    // The download folder is the user's Downloads folder, empty when it cannot be found.
+    // The download folder is the user's Downloads folder, empty when it cannot be found
+    // (then every product that needs an update reports an error).
     UpdateManager(const std::string& scannerDefinitionPath, const std::string& server,
                   const std::string& platform);
     // Stops the install thread (waiting for a running installer) and every download
@@ -103,7 +104,8 @@ public:
     // Where the installer named by `url` goes: the download folder joined with the part
     // of the URL after its last "/". That name must be a plain file name; one that is
     // empty, "." or "..", or holds a path separator gives an empty path, which the
-    // manager never creates, measures, runs or deletes.
+    // manager never creates, measures, runs or deletes. So does an empty download folder:
+    // without a Downloads folder nothing is downloaded.
     boost::filesystem::path downloadPathFor(const std::string& url) const;
 
 private:

@@ -2,7 +2,9 @@
 // containment of bad answers, and the operations' refusals.
 
 #include "tests/manager/ManagerHarness.h"
+#include "tests/support/ScopedEnvironment.h"
 
+#include <iterator>
 #include <stdexcept>
 
 using namespace Veltora::UpdateManager;
@@ -216,8 +218,70 @@ TEST_F(ManagerTest, PermalinkWithoutSlashIsTheFileName)
     EXPECT_EQ(manager().downloadPathFor("Setup.exe"), downloads / "Setup.exe");
     EXPECT_EQ(manager().downloadPathFor("http://h/a/b/Setup.exe?x"), downloads / "Setup.exe?x");
     ASSERT_TRUE(manager().setDownloadFolder(""));
-    EXPECT_EQ(manager().downloadPathFor("http://h/Setup.exe"), fs::path("Setup.exe"));
+    EXPECT_EQ(manager().downloadPathFor("http://h/Setup.exe"), fs::path())
+        << "without a download folder there is no place for the installer";
 }
+
+// Without a Downloads folder nothing is downloaded anywhere: the product reports an error,
+// and a user's file in the current folder that carries the installer's name is never
+// written, run or deleted. The folder is missing from the start (no HOME, no XDG
+// settings) or taken away later.
+class NoDownloadsFolderTest : public ManagerTest, public ::testing::WithParamInterface<bool>
+{
+protected:
+    NoDownloadsFolderTest() : previousFolder(fs::current_path())
+    {
+        fs::create_directories(current);
+        fs::current_path(current);
+        writeFile(current / "Setup.exe", "the user's own file");
+    }
+    ~NoDownloadsFolderTest() override { fs::current_path(previousFolder); }
+
+    fs::path current = root / "current";
+    fs::path previousFolder;
+};
+
+TEST_P(NoDownloadsFolderTest, MeansNoDownloadAndAnError)
+{
+    const bool missingFromTheStart = GetParam();
+    {
+        ScopedEnvironment environment;
+        if (missingFromTheStart)
+            for (const char* name : {"HOME", "XDG_DOWNLOAD_DIR", "XDG_CONFIG_HOME"})
+                environment.set(name, std::nullopt);
+        createManager();
+    }
+    if (!missingFromTheStart)
+    {
+        ASSERT_TRUE(manager().setDownloadFolder(""));
+    }
+    serveInstaller();
+    publish(Release{});
+    manager().addProduct(alpha, "0.0");
+
+    EXPECT_EQ(statusOf(alpha), Error);
+    EXPECT_TRUE(manager().getProductInfo(alpha).installer.installerPath().empty());
+    EXPECT_FALSE(manager().launchDownload(alpha, true));
+    EXPECT_FALSE(manager().discardDownload(alpha));
+    for (int tick = 0; tick < 3; ++tick)
+        manager().pollStates();
+    EXPECT_EQ(statusOf(alpha), Error);
+
+    EXPECT_EQ(readFile(current / "Setup.exe"), "the user's own file");
+    EXPECT_EQ(std::distance(fs::directory_iterator(current), fs::directory_iterator()), 1);
+    EXPECT_TRUE(fs::is_empty(downloads));
+    EXPECT_EQ(server->requestCount(), 1u) << "only the resources query";
+    const std::vector<LogLine> log = finish();
+    EXPECT_EQ(countMessages(log, " Cannot download the installer of ALPHA: no Downloads folder"),
+              2u)
+        << "once when the product is added, once when the launch applies the status rule";
+    EXPECT_EQ(countMessages(log, "Can't launch download for ALPHA: no Downloads folder"), 1u);
+    EXPECT_TRUE(messagesStartingWith(log, " Invalid installer file name").empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Manager, NoDownloadsFolderTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& param)
+                         { return param.param ? "FromTheStart" : "TakenAwayLater"; });
 
 TEST_F(ManagerTest, OperationsOnAnUnknownProductAreRefused)
 {
