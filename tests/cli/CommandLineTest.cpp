@@ -1,4 +1,5 @@
 #include "updater/cli/CommandLine.h"
+#include "updater/cli/ExitStatus.h"
 
 #include "tests/support/CapturedStdout.h"
 #include "tests/support/ChildProbeRecord.h"
@@ -140,4 +141,16 @@ TEST(Relaunch, EndsWithStatusOneWhenTheProductCannotStart)
     EXPECT_EQ(runAndWait("'" + probe + "' relaunch /nonexistent/product a"), 1);
     // The quotes given around a path are part of it: such a file does not exist.
     EXPECT_EQ(runAndWait("'" + probe + "' relaunch '\"" + std::string(CHILD_PROBE) + "\"'"), 1);
+}
+
+TEST(ExitStatus, IsZeroOnlyForACompletedUpdate)
+{
+    updateCompleted = false;
+    EXPECT_EQ(exitStatusAfterRun(), ExitStatus::NotCompleted);
+    updateCompleted = true;
+    EXPECT_EQ(exitStatusAfterRun(), ExitStatus::Updated);
+    updateCompleted = false;
+    EXPECT_EQ(ExitStatus::Updated, 0);
+    EXPECT_EQ(ExitStatus::CannotStartOrRelaunch, 1);
+    EXPECT_EQ(ExitStatus::NotCompleted, 2);
 }

@@ -2,6 +2,7 @@
 
 #include "updater/app/ProcessEnd.h"
 #include "updater/cli/CommandLine.h"
+#include "updater/cli/ExitStatus.h"
 
 #include <optional>
 #include <utility>
@@ -42,7 +43,7 @@ void JUCEUpdaterApplication::initialise(const juce::String&)
     if (!options)
     {
         printUsage();
-        endProcess(1);
+        endProcess(ExitStatus::CannotStartOrRelaunch);
     }
 
     lookAndFeel = std::make_unique<UpdaterLookAndFeel>();
@@ -57,6 +58,7 @@ void JUCEUpdaterApplication::shutdown()
     if (mainWindow != nullptr)
     {
         relaunchRequested = mainWindow->shouldRelaunchOnExit();
+        updateCompleted = mainWindow->hasCompletedUpdate();
         mainWindow.reset();
     }
     juce::LookAndFeel::setDefaultLookAndFeel(nullptr);

@@ -14,7 +14,8 @@ namespace Veltora::Updater
 
 // The JUCE application: parses the command line, installs the look-and-feel and creates
 // the window that runs the update. When JUCE shuts it down it hands the window's
-// relaunch flag on to relaunchRequested for the entry point.
+// relaunch flag and whether the update completed on to relaunchRequested and
+// updateCompleted for the entry point.
 class JUCEUpdaterApplication : public juce::JUCEApplication
 {
 public:

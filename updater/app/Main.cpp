@@ -2,6 +2,7 @@
 // by the updated product or closes the log engine, whose final flush prints what is left.
 #include "updater/app/JUCEUpdaterApplication.h"
 #include "updater/cli/CommandLine.h"
+#include "updater/cli/ExitStatus.h"
 
 #include "log/CLog.h"
 #include "platform/Platform.h"
@@ -27,12 +28,13 @@ int main(int argc, char* argv[])
     // updater; the request fails and is handled like any other connection failure.
     Veltora::Platform::ignoreBrokenConnectionSignals();
     juce::JUCEApplicationBase::createInstance = &createApplication;
-    // Its result is not the process's: every end that reaches the next line is status 0.
+    // Its result is not the process's: a run that reaches the next line ends with 0 when the
+    // product was updated and 2 when the update did not complete.
     juce::JUCEApplicationBase::main(argc, const_cast<const char**>(argv));
 
     Veltora::Updater::relaunchProduct();
 
     CLog::getInstance();
     CLog::destroyInstance();
-    return 0;
+    return Veltora::Updater::exitStatusAfterRun();
 }

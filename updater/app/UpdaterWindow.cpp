@@ -1,6 +1,7 @@
 #include "updater/app/UpdaterWindow.h"
 
 #include "updater/app/ProcessEnd.h"
+#include "updater/cli/ExitStatus.h"
 
 #include "log/CLog.h"
 #include "platform/Platform.h"
@@ -92,7 +93,7 @@ void UpdaterWindow::abandonStart()
     // The log engine writes what it holds first, so that enabled categories show why the
     // update could not start; nothing else is cleaned up.
     CLog::getInstance()->stopThread();
-    endProcess(1);
+    endProcess(ExitStatus::CannotStartOrRelaunch);
 }
 
 void UpdaterWindow::stopUpdate()
@@ -258,6 +259,7 @@ void UpdaterWindow::showInstallProgress(const ProductInfo& info)
 void UpdaterWindow::finishInstalledUpdate()
 {
     manager.discardDownload(productKey);
+    updateCompleted = true;
     relaunchOnExit = true;
     quitRequested = true;
     closeButtonPressed();

@@ -54,6 +54,9 @@ public:
 
     // Set once the installation completed; the application reads it when it shuts down.
     bool shouldRelaunchOnExit() const { return relaunchOnExit; }
+    // Whether the product was updated. A run that ends any other way (the update failed,
+    // or the user quit or closed the window first) did not complete.
+    bool hasCompletedUpdate() const { return updateCompleted; }
 
 private:
     void onLaunchInstaller();
@@ -76,6 +79,7 @@ private:
     bool relaunchOnExit = false;
     bool installerLaunched = false;
     std::uint32_t downloadRetries = 0;
+    bool updateCompleted = false;
 };
 
 } // namespace Veltora::Updater

@@ -1,5 +1,7 @@
 #include "updater/cli/CommandLine.h"
 
+#include "updater/cli/ExitStatus.h"
+
 #include "platform/Platform.h"
 
 #include <cstdlib>
@@ -76,7 +78,7 @@ bool relaunchProduct()
     if (relaunchArguments.empty() || arguments.empty())
         return false;
     Platform::replaceProcess(arguments.front(), arguments);
-    std::exit(1);
+    std::exit(ExitStatus::CannotStartOrRelaunch);
 }
 
 } // namespace Veltora::Updater
