@@ -6,8 +6,12 @@
 #include <boost/filesystem/operations.hpp>
 
 #include <atomic>
+#include <memory>
 #include <sstream>
 #include <utility>
+
+// Last: Xlib defines macros (None, Status, ...) that clash with names in other headers.
+#include <X11/Xlib.h>
 
 namespace Veltora::Testing
 {
@@ -21,6 +25,11 @@ std::string cropOf(const WindowGeometry& area)
     return std::to_string(area.width) + "x" + std::to_string(area.height) + "+" +
            std::to_string(area.x) + "+" + std::to_string(area.y);
 }
+
+struct DisplayClose
+{
+    void operator()(::Display* connection) const { XCloseDisplay(connection); }
+};
 
 std::string uniqueName(const std::string& stem)
 {
@@ -36,10 +45,19 @@ std::uint32_t ScreenImage::pixel(int x, int y) const
            rgb[offset + 2];
 }
 
+// A desktop session's X server knows the names of the window manager's close protocol, and
+// JUCE offers that protocol on its windows only when the names exist; a bare Xvfb has
+// never heard of them, so they are made known before any window is created.
 Screen::Screen(std::string displayName, boost::filesystem::path scratchFolder)
     : display(std::move(displayName)), scratch(std::move(scratchFolder))
 {
     boost::filesystem::create_directories(scratch);
+    const std::unique_ptr<::Display, DisplayClose> connection(XOpenDisplay(display.c_str()));
+    if (!connection)
+        return;
+    XInternAtom(connection.get(), "WM_PROTOCOLS", False);
+    XInternAtom(connection.get(), "WM_DELETE_WINDOW", False);
+    XSync(connection.get(), False);
 }
 
 std::optional<std::string> Screen::run(const std::string& program,
@@ -122,6 +140,25 @@ bool Screen::click(int x, int y) const
     return run("xdotool",
                {"mousemove", "--sync", std::to_string(x), std::to_string(y), "click", "1"})
         .has_value();
+}
+
+bool Screen::askToClose(const std::string& window) const
+{
+    const std::unique_ptr<::Display, DisplayClose> connection(XOpenDisplay(display.c_str()));
+    if (!connection)
+        return false;
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = std::stoul(window);
+    event.xclient.message_type = XInternAtom(connection.get(), "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] =
+        static_cast<long>(XInternAtom(connection.get(), "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    const bool sent =
+        XSendEvent(connection.get(), event.xclient.window, False, NoEventMask, &event) != 0;
+    XSync(connection.get(), False);
+    return sent;
 }
 
 } // namespace Veltora::Testing

@@ -30,11 +30,13 @@ struct WindowGeometry
 };
 
 // Looks at and acts on an X display through the real tools a user's session would have:
-// xdotool for windows and input, ImageMagick's import for screen grabs.
+// xdotool for windows and input, ImageMagick's import for screen grabs, and Xlib for what a
+// window manager would send.
 class Screen
 {
 public:
-    // `scratch` is a folder for the tools' output files.
+    // `scratch` is a folder for the tools' output files. The display's server gets to know
+    // the names a window manager uses, as in a desktop session.
     Screen(std::string display, boost::filesystem::path scratch);
 
     // The id of the mapped window whose title is exactly `title`, if there is one.
@@ -46,6 +48,9 @@ public:
     bool saveAsPng(const WindowGeometry& area, const boost::filesystem::path& file) const;
     // Moves the pointer to (x, y) of the screen and presses and releases button 1 there.
     bool click(int x, int y) const;
+    // Asks the window to close, as a window manager does when the user clicks the title
+    // bar's close button (WM_DELETE_WINDOW); false when the request could not be sent.
+    bool askToClose(const std::string& window) const;
 
 private:
     std::optional<std::string> run(const std::string& program,

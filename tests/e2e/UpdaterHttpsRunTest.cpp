@@ -3,6 +3,7 @@
 // is cut once and resumed, with the test CA trusted through UPDATER_EXTRA_CA_FILE or
 // through OpenSSL's default store; and runs that must not reach the server at all.
 #include "tests/e2e/ChildProcess.h"
+#include "tests/e2e/UpdaterRunFixture.h"
 #include "tests/e2e/XvfbDisplay.h"
 
 #include "platform/Platform.h"
@@ -10,16 +11,12 @@
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestCertificates.h"
 
-#include <Poco/DigestEngine.h>
-#include <Poco/MD5Engine.h>
-#include <boost/filesystem/fstream.hpp>
 #include <boost/filesystem/operations.hpp>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <memory>
-#include <sstream>
 
 namespace fs = boost::filesystem;
 using namespace Veltora::Testing;
@@ -27,31 +24,6 @@ using namespace std::chrono_literals;
 
 namespace
 {
-const std::string sku = "E2E";
-const std::string installerName = "E2E-2.0-setup.sh";
-const std::string installerPath = "/files/" + installerName;
-constexpr auto runTimeout = 60s;
-
-std::string readFile(const fs::path& file)
-{
-    fs::ifstream input(file, std::ios::binary);
-    std::ostringstream text;
-    text << input.rdbuf();
-    return text.str();
-}
-
-std::string md5Of(const std::string& content)
-{
-    Poco::MD5Engine engine;
-    engine.update(content.data(), content.size());
-    return Poco::DigestEngine::digestToHex(engine.digest());
-}
-
-bool contains(const std::string& text, const std::string& piece)
-{
-    return text.find(piece) != std::string::npos;
-}
-
 // Where the updater finds the test CA.
 enum class CaSource
 {

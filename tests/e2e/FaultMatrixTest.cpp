@@ -1,0 +1,377 @@
+// The fault matrix: the real updater binary, on a private Xvfb display, against a loopback
+// server that misbehaves or in a setting that is hostile or unusual; one row per fault.
+// A row arranges the run (server answers, environment, planted files, relaunch
+// arguments) and says what the user does; every row is checked the same way: the exit
+// status, the files left in the Downloads folder and in the working folder, planted files
+// untouched, texts that must never be printed, and what the installer and the relaunched
+// product received. Both children are the child probe, which records its arguments, its
+// blocked and ignored signals and its open descriptors.
+//
+// A new row needs only an `arrange` function and its expectations: a server behaviour is
+// set up through `run.server` (HttpTestServer, after publishProbeRelease to replace a
+// route), an environment change through `run.options`, and a text the output must never
+// show (a password, say) goes into `run.secrets`.
+#include "tests/e2e/UpdaterRunFixture.h"
+
+#include "tests/support/ChildProbeRecord.h"
+#include "tests/support/WaitUntil.h"
+
+#include <boost/filesystem/operations.hpp>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <set>
+#include <unistd.h>
+
+namespace fs = boost::filesystem;
+using namespace Veltora::Testing;
+
+namespace
+{
+const std::string productName = "product";
+
+// Relaunch arguments that must reach the product byte for byte.
+const std::vector<std::string> awkwardArguments = {
+    "\"quoted\"", "ends\"",      "\"starts",      "\"",       "\"\"",          "",   "two words",
+    "tab\there",  "line\nbreak", "back\\slash\\", "--server", "--product-sku", "--", "caf\xC3\xA9"};
+
+enum class UserAction
+{
+    None,
+    QuitAfterInstallFailed,   // clicks "Quit" once the window offers the buttons
+    CloseWindowDuringDownload // closes the window while the installer is being downloaded
+};
+
+enum class DownloadsLeft
+{
+    Nothing,
+    NoConfirmFile,          // at most a partial installer
+    InstallerAndConfirmFile // kept for a later run
+};
+
+class FaultRun;
+
+struct FaultRow
+{
+    const char* name;
+    std::function<void(FaultRun&)> arrange;
+    UserAction user;
+    int status;
+    bool installerRuns;
+    bool productRelaunched;
+    DownloadsLeft downloadsLeft;
+};
+
+void PrintTo(const FaultRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class FaultRun : public UpdaterRun, public ::testing::WithParamInterface<FaultRow>
+{
+public:
+    // What a row's arrange function may set up.
+    using UpdaterRun::server;
+    using UpdaterRun::stallHalfway;
+    using UpdaterRun::transfersToCut;
+    using UpdaterRun::work;
+
+    FaultRun()
+    {
+        fs::create_directories(records);
+        options.environment["CHILD_PROBE_RECORD_DIR"] = records.string();
+    }
+    ~FaultRun() override
+    {
+        // The folder's own removal needs its owner's rights back.
+        fs::permissions(work, fs::perms::owner_all);
+    }
+
+    // A release whose installer is the child probe; `extra` as for publishRelease.
+    void publishProbeRelease(const std::map<std::string, std::string>& extra = {})
+    {
+        publishRelease(readFile(CHILD_PROBE), extra);
+    }
+
+    // The product is started again with these arguments after its own path.
+    void relaunchWith(const std::vector<std::string>& arguments)
+    {
+        relaunch = true;
+        relaunchArguments = arguments;
+    }
+
+    void plantFile(const fs::path& file, const std::string& content)
+    {
+        fs::create_directories(file.parent_path());
+        writeExecutable(file, content);
+        planted[file] = content;
+    }
+
+    void plantLink(const fs::path& link, const fs::path& target)
+    {
+        fs::create_directories(link.parent_path());
+        fs::create_symlink(target, link);
+        plantedLinks.push_back(link);
+    }
+
+    // The working folder cannot be written by the updater. A process with the right to
+    // write anywhere (root) is started without that right.
+    void makeWorkFolderReadOnly()
+    {
+        fs::permissions(work, fs::perms::owner_read | fs::perms::owner_exe | fs::perms::group_read |
+                                  fs::perms::group_exe | fs::perms::others_read |
+                                  fs::perms::others_exe);
+        if (canStillWrite(work))
+            launcher = {"setpriv", "--bounding-set", "-dac_override,-dac_read_search,-fowner",
+                        "--"};
+    }
+
+    std::vector<std::string> commandLine() const
+    {
+        std::vector<std::string> arguments = standardArguments();
+        if (relaunch)
+        {
+            arguments.insert(arguments.end(), {"--", product.string()});
+            arguments.insert(arguments.end(), relaunchArguments.begin(), relaunchArguments.end());
+        }
+        return arguments;
+    }
+
+    void performUserAction(UserAction action, ChildProcess& updater)
+    {
+        if (action == UserAction::QuitAfterInstallFailed)
+        {
+            const auto window = waitForWindowShowing(showsButtonsWithoutBar, updater);
+            ASSERT_TRUE(window) << updater.output();
+            ASSERT_TRUE(clickPanel(*window, quitArea));
+        }
+        if (action == UserAction::CloseWindowDuringDownload)
+        {
+            std::optional<std::string> window;
+            ASSERT_TRUE(waitUntil(
+                [&]
+                {
+                    window = screen.visibleWindow("Auto Update");
+                    return !updater.running() || (window && !installerRequests().empty());
+                },
+                runTimeout));
+            ASSERT_TRUE(window) << updater.output();
+            ASSERT_TRUE(screen.askToClose(*window));
+        }
+    }
+
+    void checkDownloads(DownloadsLeft left) const
+    {
+        const std::vector<std::string> files = downloadedFiles();
+        switch (left)
+        {
+        case DownloadsLeft::Nothing:
+            EXPECT_TRUE(files.empty());
+            break;
+        case DownloadsLeft::NoConfirmFile:
+            for (const std::string& name : files)
+                EXPECT_EQ(name, installerName) << "no confirm file for an incomplete download";
+            break;
+        case DownloadsLeft::InstallerAndConfirmFile:
+            EXPECT_EQ(files, (std::vector<std::string>{installerName, installerName + ".confirm"}));
+            break;
+        }
+    }
+
+    // Planted files keep their content and planted links stay links; the working folder
+    // and the folder elsewhere hold nothing but what was planted there.
+    void checkPlantedFiles() const
+    {
+        for (const auto& [file, content] : planted)
+            EXPECT_EQ(readFile(file), content) << file;
+        for (const fs::path& link : plantedLinks)
+            EXPECT_TRUE(fs::is_symlink(link)) << link;
+        for (const fs::path& folder : {work, elsewhere})
+            EXPECT_EQ(entriesBelow(folder), plantedEntriesBelow(folder))
+                << "nothing else in " << folder;
+    }
+
+    void checkChildren(const FaultRow& row) const
+    {
+        const auto installer = readChildProbeRecord(records, installerName);
+        EXPECT_EQ(installer.has_value(), row.installerRuns);
+        if (installer)
+        {
+            EXPECT_EQ(installer->arguments,
+                      (std::vector<std::string>{(downloads / installerName).string(), "/SILENT"}));
+            EXPECT_TRUE(installer->startedClean()) << "installer: " << *installer;
+        }
+        const auto relaunched = readChildProbeRecord(records, productName);
+        EXPECT_EQ(relaunched.has_value(), row.productRelaunched);
+        if (relaunched)
+        {
+            std::vector<std::string> expected = {product.string()};
+            expected.insert(expected.end(), relaunchArguments.begin(), relaunchArguments.end());
+            EXPECT_EQ(relaunched->arguments, expected);
+            EXPECT_TRUE(relaunched->startedClean()) << "product: " << *relaunched;
+        }
+    }
+
+    fs::path product = root / "product dir" / productName;
+    fs::path records = root / "records";
+    fs::path elsewhere = root / "elsewhere";
+    ChildProcess::Options options = updaterOptions("update_manager=error,description=error");
+    std::vector<std::string> launcher;
+    bool relaunch = false;
+    std::vector<std::string> relaunchArguments;
+    std::map<fs::path, std::string> planted;
+    std::vector<fs::path> plantedLinks;
+    std::vector<std::string> secrets;
+
+private:
+    // Everything below `folder`, links not followed, as relative paths.
+    static std::set<std::string> entriesBelow(const fs::path& folder)
+    {
+        std::set<std::string> entries;
+        if (!fs::exists(folder))
+            return entries;
+        for (fs::recursive_directory_iterator entry(folder), end; entry != end; ++entry)
+            entries.insert(entry->path().lexically_relative(folder).string());
+        return entries;
+    }
+
+    std::set<std::string> plantedEntriesBelow(const fs::path& folder) const
+    {
+        std::set<std::string> entries;
+        auto addWithParents = [&](const fs::path& path)
+        {
+            if (!isInside(path, folder))
+                return;
+            for (fs::path part = path.lexically_relative(folder); !part.empty() && part != ".";
+                 part = part.parent_path())
+                entries.insert(part.string());
+        };
+        for (const auto& [file, content] : planted)
+            addWithParents(file);
+        for (const fs::path& link : plantedLinks)
+            addWithParents(link);
+        return entries;
+    }
+
+    static bool canStillWrite(const fs::path& folder)
+    {
+        const fs::path probe = folder / "write-probe";
+        const int descriptor = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        if (descriptor < 0)
+            return false;
+        close(descriptor);
+        fs::remove(probe);
+        return true;
+    }
+
+    static bool isInside(const fs::path& path, const fs::path& folder)
+    {
+        const std::string relative = path.lexically_relative(folder).string();
+        return !relative.empty() && relative.compare(0, 2, "..") != 0;
+    }
+};
+
+} // namespace
+
+TEST_P(FaultRun, EndsAsTheRowSays)
+{
+    const FaultRow& row = GetParam();
+    fs::create_directories(product.parent_path());
+    fs::copy_file(CHILD_PROBE, product);
+    row.arrange(*this);
+
+    auto updater = startUpdater(commandLine(), options, launcher);
+    performUserAction(row.user, *updater);
+    const auto status = updater->waitFor(runTimeout);
+    const std::string output = updater->output();
+
+    EXPECT_EQ(status, row.status) << output;
+    checkDownloads(row.downloadsLeft);
+    checkPlantedFiles();
+    checkChildren(row);
+    for (const std::string& secret : secrets)
+        EXPECT_FALSE(contains(output, secret)) << secret << "\n" << output;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, FaultRun,
+    ::testing::Values(
+        // A completed update: the installer and the product start with default signal
+        // actions, nothing blocked and only descriptors 0 to 2; the product gets exactly
+        // the arguments after "--".
+        FaultRow{"UpdatedAndRelaunchedWithExactArguments",
+                 [](FaultRun& run)
+                 {
+                     run.publishProbeRelease();
+                     run.relaunchWith(awkwardArguments);
+                 },
+                 UserAction::None, 0, true, true, DownloadsLeft::Nothing},
+        FaultRow{"UpdatedWithoutRelaunchArguments",
+                 [](FaultRun& run) { run.publishProbeRelease(); }, UserAction::None, 0, true, false,
+                 DownloadsLeft::Nothing},
+        // An update that was started and did not complete ends with 2.
+        FaultRow{"UpdateFailed",
+                 [](FaultRun& run)
+                 {
+                     run.publishProbeRelease({{"checksum", "\"" + md5Of("other") + "\""}});
+                     run.relaunchWith({});
+                 },
+                 UserAction::None, 2, false, false, DownloadsLeft::NoConfirmFile},
+        FaultRow{"InstallFailedThenQuit",
+                 [](FaultRun& run)
+                 {
+                     run.publishProbeRelease();
+                     run.options.environment["CHILD_PROBE_EXIT_CODE"] = "3";
+                     run.relaunchWith({"argument"});
+                 },
+                 UserAction::QuitAfterInstallFailed, 2, true, false,
+                 DownloadsLeft::InstallerAndConfirmFile},
+        FaultRow{"WindowClosedDuringTheDownload",
+                 [](FaultRun& run)
+                 {
+                     run.stallHalfway = true;
+                     run.publishProbeRelease();
+                     run.relaunchWith({});
+                 },
+                 UserAction::CloseWindowDuringDownload, 2, false, false,
+                 DownloadsLeft::NoConfirmFile},
+        // No Downloads folder: nothing is downloaded anywhere, a user's file that carries
+        // the installer's name in the working folder stays as it is, and the update
+        // cannot start.
+        FaultRow{"NoDownloadsFolder",
+                 [](FaultRun& run)
+                 {
+                     for (const char* name : {"HOME", "XDG_DOWNLOAD_DIR", "XDG_CONFIG_HOME"})
+                         run.options.environment[name] = "";
+                     run.publishProbeRelease();
+                     run.plantFile(run.work / installerName, "#!/bin/sh\necho the user's own\n");
+                     run.relaunchWith({});
+                 },
+                 UserAction::None, 1, false, false, DownloadsLeft::Nothing},
+        // The release-notes copy is never written through a planted link.
+        FaultRow{"ReleaseNotesCopyIsALinkToAFileElsewhere",
+                 [](FaultRun& run)
+                 {
+                     run.publishProbeRelease({{"release_notes_html", "\"<p>notes</p>\""}});
+                     run.plantFile(run.elsewhere / "precious.txt", "the user's precious text");
+                     run.plantLink(run.work / "temp" / (sku + ".html"),
+                                   run.elsewhere / "precious.txt");
+                 },
+                 UserAction::None, 0, true, false, DownloadsLeft::Nothing},
+        FaultRow{"ReleaseNotesFolderIsALinkToAFolderElsewhere",
+                 [](FaultRun& run)
+                 {
+                     run.publishProbeRelease({{"release_notes_html", "\"<p>notes</p>\""}});
+                     run.plantFile(run.elsewhere / "other.txt", "kept");
+                     run.plantLink(run.work / "temp", run.elsewhere);
+                 },
+                 UserAction::None, 0, true, false, DownloadsLeft::Nothing},
+        // A release-notes copy that cannot be written does not stop the update.
+        FaultRow{"ReadOnlyWorkingFolder",
+                 [](FaultRun& run)
+                 {
+                     run.publishProbeRelease({{"release_notes_html", "\"<p>notes</p>\""}});
+                     run.makeWorkFolderReadOnly();
+                 },
+                 UserAction::None, 0, true, false, DownloadsLeft::Nothing}),
+    [](const ::testing::TestParamInfo<FaultRow>& testCase) { return testCase.param.name; });
