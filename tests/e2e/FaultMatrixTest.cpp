@@ -9,8 +9,9 @@
 //
 // A new row needs only an `arrange` function and its expectations: a server behaviour is
 // set up through `run.server` (HttpTestServer, after publishProbeRelease to replace a
-// route), an environment change through `run.options`, and a text the output must never
-// show (a password, say) goes into `run.secrets`.
+// route), the --server text through `run.serverArgument`, an environment change (log
+// levels, say) through `run.options`, and a text the output must never show (a password)
+// goes into `run.secrets`. A run that does not end within the deadline fails its row.
 #include "tests/e2e/UpdaterRunFixture.h"
 
 #include "tests/support/ChildProbeRecord.h"
@@ -128,7 +129,9 @@ public:
 
     std::vector<std::string> commandLine() const
     {
-        std::vector<std::string> arguments = standardArguments();
+        std::vector<std::string> arguments = {"--product-sku", sku, "--server",
+                                              serverArgument.empty() ? server.hostAndPort()
+                                                                     : serverArgument};
         if (relaunch)
         {
             arguments.insert(arguments.end(), {"--", product.string()});
@@ -221,6 +224,8 @@ public:
     std::vector<std::string> relaunchArguments;
     std::map<fs::path, std::string> planted;
     std::vector<fs::path> plantedLinks;
+    // The text given with --server; empty: the loopback server's host and port.
+    std::string serverArgument;
     std::vector<std::string> secrets;
 
 private:
