@@ -1,30 +1,15 @@
 #!/usr/bin/env bash
 # Cross-builds the platform layer, the log engine and their tests for Windows with Debian's
 # mingw-w64 toolchain (build-windows) and runs the tests under Wine, in a fresh Wine prefix
-# inside a temporary folder of its own. Exits non-zero when a test fails. When the cross
-# compiler or Wine cannot be installed it says so in one line and exits 0.
+# inside a temporary folder of its own. Installs the cross compiler and Wine when they are
+# missing; exits non-zero when they cannot be installed or a test fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib/packages.sh
 
 jobs=${JOBS:-2}
 build=${UPDATER_WINDOWS_BUILD:-build-windows}
 packages=(cmake g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine wine64)
-
-install_missing_packages() {
-    local missing=() package
-    for package in "${packages[@]}"; do
-        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
-            missing+=("$package")
-    done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    local as_root=()
-    [ "$(id -u)" -eq 0 ] || as_root=(sudo -n)
-    {
-        "${as_root[@]}" apt-get update -qq &&
-            DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq \
-                --no-install-recommends "${missing[@]}"
-    } >/dev/null 2>&1 || true
-}
 
 tools_present() {
     command -v x86_64-w64-mingw32-g++-posix &&
@@ -33,10 +18,11 @@ tools_present() {
         [ -f /usr/src/googletest/CMakeLists.txt ]
 }
 
-install_missing_packages
+install_packages "${packages[@]}" || exit 1
 if ! tools_present >/dev/null; then
-    echo "Windows tests skipped: the mingw-w64 cross compiler or Wine could not be installed."
-    exit 0
+    echo "Windows tests cannot run: the mingw-w64 cross compiler, Wine or the GoogleTest" \
+        "sources are missing although their packages are installed." >&2
+    exit 1
 fi
 
 echo "=== $build (mingw-w64, tests under Wine)"
