@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <iomanip>
 #include <iostream>
+#include <utility>
 
 namespace
 {
@@ -25,10 +26,11 @@ int parseLevel(const std::string& text)
 }
 } // namespace
 
-CLog::CLog()
+CLog::CLog() : CLog(nullptr) {}
+
+CLog::CLog(std::shared_ptr<LogOutput> chosenOutput) : CLogBuffers(std::move(chosenOutput))
 {
-    std::cout.clear();
-    std::cout << "#### Log engine initialization." << std::endl;
+    writeDirect("#### Log engine initialization.\n");
     startTicks = Veltora::Platform::systemTimeTicks();
     readLevelsFromEnvironment();
     startThread();
@@ -37,7 +39,7 @@ CLog::CLog()
 CLog::~CLog()
 {
     stopThread();
-    std::cout << "#### Log engine destruction." << std::endl;
+    writeDirect("#### Log engine destruction.\n");
 }
 
 bool CLog::isEnabled(const std::string& category, int level) const

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -26,11 +27,14 @@ enum LogLevel : int
 // "update_manager=debug,web=info") fills it once, when the engine is created.
 //
 // A disabled call costs one short string and one map lookup: nothing is formatted and no
-// lock is taken. Lines go to standard output through the buffers of CLogBuffers.
+// lock is taken. Lines go through the buffers of CLogBuffers to the engine's output:
+// standard output for the engine that getInstance makes, or the output given to
+// createInstance (tests read an in-memory one).
 class CLog : public CSingleton<CLog>, public CLogBuffers
 {
 public:
     CLog();
+    explicit CLog(std::shared_ptr<LogOutput> output);
     ~CLog() override;
 
     bool isEnabled(const std::string& category, int level) const;

@@ -1,28 +1,22 @@
 #include "log/CLogBuffers.h"
 
+#include "log/StandardOutput.h"
 #include "platform/Platform.h"
 
 #include <cstring>
-#include <iostream>
+#include <utility>
 
 std::string getModulePath()
 {
     return Veltora::Platform::modulePath();
 }
 
-namespace
-{
-// Writes one text to standard output in one call, so that concurrent direct writes do not
-// interleave inside it.
-void writeDirect(const std::string& text)
-{
-    std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
-    std::cout.flush();
-}
-} // namespace
+CLogBuffers::CLogBuffers() : CLogBuffers(nullptr) {}
 
-CLogBuffers::CLogBuffers()
-    : moduleName(getModulePath()),
+CLogBuffers::CLogBuffers(std::shared_ptr<LogOutput> chosenOutput)
+    : output(chosenOutput != nullptr ? std::move(chosenOutput)
+                                     : std::make_shared<StandardOutput>()),
+      moduleName(getModulePath()),
       buffer(new char[static_cast<std::size_t>(slotCount + 1) * ringSize]())
 {
 }
@@ -163,9 +157,13 @@ void CLogBuffers::flush()
             std::memcpy(scratch, ring + readIndex, gathered);
         }
         slot.readIndex = writeIndex;
-        std::cout.write(scratch, static_cast<std::streamsize>(gathered));
-        std::cout.flush();
+        output->write(scratch, gathered);
     }
+}
+
+void CLogBuffers::writeDirect(const std::string& text)
+{
+    output->write(text.data(), text.size());
 }
 
 void CLogBuffers::writerLoop()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "log/LogOutput.h"
+
 #include <array>
 #include <atomic>
 #include <condition_variable>
@@ -13,9 +15,10 @@
 // Full path of the module file that holds the logging code.
 std::string getModulePath();
 
-// Per-thread ring buffers between logging threads and standard output. A logging thread
-// only copies its line into its own ring; one writer thread drains every ring to standard
-// output every 200 ms. Each ring has one producer (its owner) and one consumer (the writer).
+// Per-thread ring buffers between logging threads and the log output (standard output
+// unless another is given). A logging thread only copies its line into its own ring; one
+// writer thread drains every ring to the output every 200 ms. Each ring has one producer
+// (its owner) and one consumer (the writer).
 //
 // Overrun policy: a line that would overtake text the writer has not read yet is printed
 // directly with a warning and not copied into the ring, so unread text is never touched.
@@ -27,7 +30,10 @@ public:
     static constexpr int maxLineLength = ringSize - 1;
     static constexpr auto writerPeriod = std::chrono::milliseconds(200);
 
+    // Writes to standard output.
     CLogBuffers();
+    // Writes to the given output (standard output when it is null).
+    explicit CLogBuffers(std::shared_ptr<LogOutput> output);
     ~CLogBuffers();
     CLogBuffers(const CLogBuffers&) = delete;
     CLogBuffers& operator=(const CLogBuffers&) = delete;
@@ -40,7 +46,8 @@ public:
     void append(const char* line, std::size_t length);
 
 protected:
-    const std::string& moduleFile() const { return moduleName; }
+    // Writes a text straight to the output, bypassing the rings.
+    void writeDirect(const std::string& text);
 
 private:
     struct LogSlot
@@ -58,6 +65,7 @@ private:
     void flush();
     void writerLoop();
 
+    std::shared_ptr<LogOutput> output;
     std::string moduleName;
     std::mutex threadMutex;
     std::atomic<bool> stopRequested{true};

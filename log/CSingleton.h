@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <utility>
 
 // A process-wide instance of T, created on first use and destroyed explicitly.
 // getInstance reads the pointer without locking once it is set; creation and
@@ -12,7 +13,11 @@ template <typename T> class CSingleton
 public:
     virtual ~CSingleton() = default;
 
-    static T* getInstance()
+    static T* getInstance() { return createInstance(); }
+
+    // Like getInstance, but a new instance is made from the given arguments; an instance
+    // that exists already is returned as it is.
+    template <typename... Arguments> static T* createInstance(Arguments&&... arguments)
     {
         T* existing = instance.load(std::memory_order_acquire);
         if (existing != nullptr)
@@ -21,7 +26,7 @@ public:
         existing = instance.load(std::memory_order_relaxed);
         if (existing == nullptr)
         {
-            existing = new T();
+            existing = new T(std::forward<Arguments>(arguments)...);
             instance.store(existing, std::memory_order_release);
         }
         return existing;

@@ -1,11 +1,12 @@
 #include "log/CLog.h"
 
-#include "tests/support/CapturedStdout.h"
+#include "tests/support/InMemoryLogOutput.h"
 #include "tests/support/TextSearch.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
+#include <memory>
 #include <thread>
 
 using namespace Veltora::Testing;
@@ -23,9 +24,9 @@ TEST(LogBuffers, TwentyThreadsLoseAndCorruptNoLine)
 {
     constexpr int threadCount = CLogBuffers::slotCount;
     constexpr int linesPerThread = 100;
-    CapturedStdout output;
+    auto output = std::make_shared<InMemoryLogOutput>();
     {
-        CLogBuffers buffers;
+        CLogBuffers buffers(output);
         std::vector<std::thread> threads;
         for (int thread = 0; thread < threadCount; ++thread)
             threads.emplace_back(
@@ -40,7 +41,7 @@ TEST(LogBuffers, TwentyThreadsLoseAndCorruptNoLine)
         for (std::thread& thread : threads)
             thread.join();
     }
-    const std::string text = output.text();
+    const std::string text = output->text();
     EXPECT_EQ(countOf(text, "Writing too fast"), 0u);
     EXPECT_EQ(countOf(text, "TOO MANY THREADS"), 0u);
     std::map<int, int> nextIndex;
@@ -62,9 +63,9 @@ TEST(LogBuffers, TwentyThreadsLoseAndCorruptNoLine)
 
 TEST(LogBuffers, TheTwentyFirstThreadWritesDirectlyAfterAWarning)
 {
-    CapturedStdout output;
+    auto output = std::make_shared<InMemoryLogOutput>();
     {
-        CLogBuffers buffers;
+        CLogBuffers buffers(output);
         std::vector<std::thread> owners;
         for (int thread = 0; thread < CLogBuffers::slotCount; ++thread)
             owners.emplace_back([&buffers] { buffers.append("owner\n", 6); });
@@ -72,7 +73,7 @@ TEST(LogBuffers, TheTwentyFirstThreadWritesDirectlyAfterAWarning)
             thread.join();
         std::thread([&buffers] { buffers.append("the 21st\n", 9); }).join();
     }
-    const std::string text = output.text();
+    const std::string text = output->text();
     EXPECT_NE(text.find("WARNING : TOO MANY THREADS ARE WORKING TOGETHER- LOG CAN BE "
                         "CORRUPTED.\nthe 21st\n\n"),
               std::string::npos);
@@ -83,16 +84,16 @@ TEST(LogBuffers, ALineThatWrapsTheRingComesOutWhole)
 {
     const std::string first = std::string(8999, 'a') + "\n";
     const std::string second = "wrap:" + std::string(1994, 'b') + "\n";
-    CapturedStdout output;
+    auto output = std::make_shared<InMemoryLogOutput>();
     {
-        CLogBuffers buffers;
+        CLogBuffers buffers(output);
         buffers.append(first.data(), first.size());
         // The stop's final flush reads the first line, so the ring's next line starts at
         // position 9000 and must wrap.
         buffers.stopThread();
         buffers.append(second.data(), second.size());
     }
-    const std::string text = output.text();
+    const std::string text = output->text();
     EXPECT_EQ(countOf(text, first), 1u);
     EXPECT_EQ(countOf(text, second), 1u);
     EXPECT_EQ(countOf(text, "Writing too fast"), 0u);
@@ -100,9 +101,9 @@ TEST(LogBuffers, ALineThatWrapsTheRingComesOutWhole)
 
 TEST(LogBuffers, AnOverrunIsReportedAndLosesNoReadText)
 {
-    CapturedStdout output;
+    auto output = std::make_shared<InMemoryLogOutput>();
     {
-        CLogBuffers buffers;
+        CLogBuffers buffers(output);
         for (int index = 0; index < 10; ++index)
         {
             const std::string line =
@@ -110,7 +111,7 @@ TEST(LogBuffers, AnOverrunIsReportedAndLosesNoReadText)
             buffers.append(line.data(), line.size());
         }
     }
-    const std::string text = output.text();
+    const std::string text = output->text();
     const std::size_t warnings =
         countOf(text, " [WRITE] Writing too fast, no time to read ! Msg: ");
     EXPECT_GE(warnings, 1u);
@@ -124,14 +125,14 @@ TEST(LogBuffers, AnOverrunIsReportedAndLosesNoReadText)
 
 TEST(LogBuffers, LinesAppendedBeforeTheStopPrecedeFlushDone)
 {
-    CapturedStdout output;
-    CLogBuffers buffers;
+    auto output = std::make_shared<InMemoryLogOutput>();
+    CLogBuffers buffers(output);
     buffers.append("before stop\n", 12);
     buffers.stopThread();
     buffers.stopThread();
     buffers.append("after stop\n", 11);
     buffers.stopThread();
-    const std::string text = output.text();
+    const std::string text = output->text();
     const auto line = text.find("before stop\n");
     const auto done = text.find("LOG FLUSH DONE ");
     ASSERT_NE(line, std::string::npos);

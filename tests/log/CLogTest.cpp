@@ -1,6 +1,7 @@
 #include "log/CLog.h"
 
 #include "tests/support/CapturedStdout.h"
+#include "tests/support/InMemoryLogOutput.h"
 #include "tests/support/TextSearch.h"
 
 #include <boost/filesystem/path.hpp>
@@ -8,6 +9,8 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <iostream>
+#include <memory>
 #include <regex>
 #include <thread>
 
@@ -15,53 +18,57 @@ using namespace Veltora::Testing;
 
 namespace
 {
-// Each test starts without an engine and ends by destroying its own, so that the final
-// flush puts every line into the captured output.
+// Most tests make an engine of their own that writes into memory; the tests of the
+// process-wide engine start and end without one.
 class LogEngine : public ::testing::Test
 {
 protected:
     void SetUp() override { CLog::destroyInstance(); }
     void TearDown() override { CLog::destroyInstance(); }
 
+    // Everything the engine wrote, after a flush of what its buffers still hold.
+    std::string writtenBy(CLog& engine)
+    {
+        engine.stopThread();
+        return output->text();
+    }
+
     static std::string messageOf(const std::string& line)
     {
         const auto separator = line.rfind(" | ");
         return separator == std::string::npos ? line : line.substr(separator + 3);
     }
+
+    std::shared_ptr<InMemoryLogOutput> output = std::make_shared<InMemoryLogOutput>();
 };
 } // namespace
 
 TEST_F(LogEngine, WritesOnlyEnabledCategoriesAtOrAboveTheirLevel)
 {
-    CapturedStdout output;
-    CLog* engine = CLog::getInstance();
-    engine->log("install", LogAssert, "not enabled yet");
-    engine->setCategoryLevel("install", LogWarning);
+    CLog engine(output);
+    engine.log("install", LogAssert, "not enabled yet");
+    engine.setCategoryLevel("install", LogWarning);
     for (int level = LogDebug; level <= LogAssert; ++level)
-        engine->log("install", level, "install level ", level);
-    engine->log("download", LogAssert, "download is off");
-    CLog::destroyInstance();
-    const std::string text = output.text();
+        engine.log("install", level, "install level ", level);
+    engine.log("download", LogAssert, "download is off");
+    const std::string text = writtenBy(engine);
     EXPECT_EQ(countOf(text, "install level "), 4u);
     EXPECT_EQ(countOf(text, "install level 2"), 0u);
     EXPECT_EQ(countOf(text, "install level 3"), 1u);
     EXPECT_EQ(countOf(text, "not enabled yet"), 0u);
     EXPECT_EQ(countOf(text, "download is off"), 0u);
-    EXPECT_FALSE(engine == nullptr);
 }
 
 TEST_F(LogEngine, JoinsPiecesWithoutSeparatorsAndQuotesPaths)
 {
-    CapturedStdout output;
-    CLog* engine = CLog::getInstance();
-    engine->setCategoryLevel("update_manager", LogDebug);
-    engine->log("update_manager", LogInfo, "Found ", std::string("1.2.0"), " for item ", "X");
-    engine->log("update_manager", LogInfo, std::int32_t{-7}, ":", std::int64_t{1} << 40);
-    engine->log("update_manager", LogInfo, boost::filesystem::path("C:\\Temp"));
-    engine->log("update_manager", LogInfo, boost::filesystem::path("a&b\"c"));
-    CLog::destroyInstance();
+    CLog engine(output);
+    engine.setCategoryLevel("update_manager", LogDebug);
+    engine.log("update_manager", LogInfo, "Found ", std::string("1.2.0"), " for item ", "X");
+    engine.log("update_manager", LogInfo, std::int32_t{-7}, ":", std::int64_t{1} << 40);
+    engine.log("update_manager", LogInfo, boost::filesystem::path("C:\\Temp"));
+    engine.log("update_manager", LogInfo, boost::filesystem::path("a&b\"c"));
     std::vector<std::string> messages;
-    for (const std::string& line : splitLines(output.text()))
+    for (const std::string& line : splitLines(writtenBy(engine)))
         if (line.rfind("[LOG] ", 0) == 0)
             messages.push_back(messageOf(line));
     EXPECT_EQ(messages, (std::vector<std::string>{"Found 1.2.0 for item X", "-7:1099511627776",
@@ -70,34 +77,32 @@ TEST_F(LogEngine, JoinsPiecesWithoutSeparatorsAndQuotesPaths)
 
 TEST_F(LogEngine, FormatsTheColumnsOfALine)
 {
-    CLog* engine = CLog::getInstance();
+    CLog engine(output);
     std::ostringstream message;
     message << "m";
-    const std::string line = engine->formatLine("web", LogError, message);
+    const std::string line = engine.formatLine("web", LogError, message);
     const std::regex layout(R"(\[LOG\] (\d+) *\| (\d+) *\| web {12} \| error  \| m\n)");
     std::smatch parts;
     ASSERT_TRUE(std::regex_match(line, parts, layout)) << line;
     EXPECT_EQ(line.find(" | "), 6u + std::max<std::size_t>(6, parts[1].length()));
 
     const std::string longCategory =
-        engine->formatLine("a_category_longer_than_fifteen", LogInfo, message);
+        engine.formatLine("a_category_longer_than_fifteen", LogInfo, message);
     EXPECT_NE(longCategory.find("| a_category_longer_than_fifteen | info   | m\n"),
               std::string::npos);
 
     std::ostringstream multiLine;
     multiLine << "one\ntwo";
-    const std::string twoLines = engine->formatLine("web", LogDebug, multiLine);
+    const std::string twoLines = engine.formatLine("web", LogDebug, multiLine);
     EXPECT_EQ(twoLines.substr(twoLines.size() - 9), " one\ntwo\n");
 }
 
 TEST_F(LogEngine, CutsLinesLongerThanTheRingAllows)
 {
-    CapturedStdout output;
-    CLog* engine = CLog::getInstance();
-    engine->setCategoryLevel("web", LogDebug);
-    engine->log("web", LogInfo, std::string(12000, 'x'));
-    CLog::destroyInstance();
-    const std::string text = output.text();
+    CLog engine(output);
+    engine.setCategoryLevel("web", LogDebug);
+    engine.log("web", LogInfo, std::string(12000, 'x'));
+    const std::string text = writtenBy(engine);
     const auto start = text.find("[LOG] ");
     ASSERT_NE(start, std::string::npos);
     // The cut line has lost its line feed, so the stop's last lifecycle line follows it.
@@ -107,14 +112,13 @@ TEST_F(LogEngine, CutsLinesLongerThanTheRingAllows)
 
 TEST_F(LogEngine, PrintsItsLifecycleLinesInOrder)
 {
-    CapturedStdout output;
-    CLog* engine = CLog::getInstance();
+    CLog* engine = CLog::createInstance(output);
     engine->setCategoryLevel("install", LogDebug);
     engine->log("install", LogInfo, "last words");
     CLog::destroyInstance();
     CLog::destroyInstance();
-    const std::vector<std::string> lines = splitLines(output.text());
-    ASSERT_EQ(lines.size(), 6u) << output.text();
+    const std::vector<std::string> lines = splitLines(output->text());
+    ASSERT_EQ(lines.size(), 6u) << output->text();
     EXPECT_EQ(lines[0], "#### Log engine initialization.");
     EXPECT_EQ(lines[1].rfind("LOG - START THREAD /", 0), 0u);
     EXPECT_EQ(lines[2].rfind("LOG - STOP THREAD asked /", 0), 0u);
@@ -125,7 +129,6 @@ TEST_F(LogEngine, PrintsItsLifecycleLinesInOrder)
 
 TEST_F(LogEngine, ConcurrentFirstCallsCreateOneEngine)
 {
-    CapturedStdout output;
     std::atomic<bool> go{false};
     std::vector<std::thread> threads;
     std::vector<CLog*> engines(8, nullptr);
@@ -135,7 +138,7 @@ TEST_F(LogEngine, ConcurrentFirstCallsCreateOneEngine)
             {
                 while (!go)
                     std::this_thread::yield();
-                engines[index] = CLog::getInstance();
+                engines[index] = CLog::createInstance(output);
                 engines[index]->log("web", LogError, "suppressed");
             });
     go = true;
@@ -143,18 +146,36 @@ TEST_F(LogEngine, ConcurrentFirstCallsCreateOneEngine)
         thread.join();
     for (CLog* engine : engines)
         EXPECT_EQ(engine, engines.front());
+    EXPECT_EQ(CLog::getInstance(), engines.front());
     CLog::destroyInstance();
-    EXPECT_EQ(countOf(output.text(), "#### Log engine initialization."), 1u);
+    EXPECT_EQ(countOf(output->text(), "#### Log engine initialization."), 1u);
+}
+
+// The engine that getInstance makes writes to standard output, and a failed state of the
+// stream from before does not swallow its lines.
+TEST_F(LogEngine, TheProcessEngineWritesToStandardOutput)
+{
+    CapturedStdout captured;
+    std::cout.setstate(std::ios::badbit);
+    CLog* engine = CLog::getInstance();
+    engine->setCategoryLevel("web", LogDebug);
+    engine->log("web", LogInfo, "on standard output");
+    CLog::destroyInstance();
+    const std::vector<std::string> lines = splitLines(captured.text());
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[0], "#### Log engine initialization.");
+    EXPECT_EQ(messageOf(lines[3]), "on standard output");
+    EXPECT_EQ(lines[5], "#### Log engine destruction.");
 }
 
 TEST_F(LogEngine, ReadsCategoryLevelsFromTheEnvironment)
 {
     setenv("UPDATER_LOG", "update_manager=debug,web=4,,broken,=info,install=loud", 1);
-    CLog* engine = CLog::getInstance();
+    CLog engine(output);
     unsetenv("UPDATER_LOG");
-    EXPECT_TRUE(engine->isEnabled("update_manager", LogDebug));
-    EXPECT_FALSE(engine->isEnabled("web", LogWarning));
-    EXPECT_TRUE(engine->isEnabled("web", LogError));
-    EXPECT_FALSE(engine->isEnabled("install", LogAssert));
-    EXPECT_FALSE(engine->isEnabled("broken", LogAssert));
+    EXPECT_TRUE(engine.isEnabled("update_manager", LogDebug));
+    EXPECT_FALSE(engine.isEnabled("web", LogWarning));
+    EXPECT_TRUE(engine.isEnabled("web", LogError));
+    EXPECT_FALSE(engine.isEnabled("install", LogAssert));
+    EXPECT_FALSE(engine.isEnabled("broken", LogAssert));
 }

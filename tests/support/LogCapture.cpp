@@ -42,10 +42,12 @@ bool parseLine(const std::string& line, LogEntry& entry)
 } // namespace
 
 LogCapture::LogCapture(std::initializer_list<const char*> categories)
+    : output(std::make_shared<InMemoryLogOutput>())
 {
     CLog::destroyInstance();
+    CLog* engine = CLog::createInstance(output);
     for (const char* category : categories)
-        CLog::getInstance()->setCategoryLevel(category, LogDebug);
+        engine->setCategoryLevel(category, LogDebug);
 }
 
 LogCapture::~LogCapture()
@@ -55,11 +57,13 @@ LogCapture::~LogCapture()
 
 std::string LogCapture::text()
 {
-    CLog::destroyInstance();
-    const std::string captured = output.text();
-    if (::testing::Test::HasFailure() && !shownAgain)
+    // The stop's final flush writes out every line appended so far; the next log call
+    // starts the writer again.
+    CLog::getInstance()->stopThread();
+    const std::string captured = output->text();
+    if (::testing::Test::HasFailure() && !shown)
     {
-        shownAgain = true;
+        shown = true;
         std::cout << captured << std::flush;
     }
     return captured;

@@ -1,9 +1,10 @@
 #pragma once
 
 #include "log/CLog.h"
-#include "tests/support/CapturedStdout.h"
+#include "tests/support/InMemoryLogOutput.h"
 
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,10 +26,10 @@ struct LogEntry
 };
 
 // Collects the log lines of the given categories, at every level, written while it lives.
-// It starts a fresh log engine with those categories enabled, so create it before the
-// threads under test start; read it only after they have ended, since reading destroys
-// the engine to flush its last lines (the next log call then starts a new engine with
-// every category off).
+// It starts a fresh log engine that writes into memory, with those categories enabled, so
+// create it before the threads under test start. Reading flushes the lines appended so far
+// and leaves the engine running; destroying the capture destroys the engine (the next log
+// call then starts a new one on standard output with every category off).
 class LogCapture
 {
 public:
@@ -37,8 +38,8 @@ public:
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
-    // Everything written to standard output meanwhile. When the test has failed, the text
-    // is shown again so that its lines are not lost in the capture.
+    // Everything the engine wrote so far, its own lifecycle lines included. When the test
+    // has failed, the text is shown on standard output too, so that it is not lost.
     std::string text();
     // The engine's messages in order; a message that holds line feeds comes back whole.
     std::vector<LogEntry> entries();
@@ -46,8 +47,8 @@ public:
     std::vector<std::string> messages(const std::string& category, const std::string& level);
 
 private:
-    CapturedStdout output;
-    bool shownAgain = false;
+    std::shared_ptr<InMemoryLogOutput> output;
+    bool shown = false;
 };
 
 // Splits the engine's output into its messages, leaving out the engine's own lines.

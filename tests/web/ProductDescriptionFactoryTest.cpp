@@ -1,6 +1,7 @@
 #include "UpdateManager/web/ProductDescriptionFactory.h"
 #include "UpdateManager/web/Resources.h"
 
+#include "tests/support/CapturedStdout.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TextSearch.h"

@@ -1,26 +1,27 @@
 #include "log/CLog.h"
 #include "platform/Platform.h"
-#include "tests/support/CapturedStdout.h"
+#include "tests/support/InMemoryLogOutput.h"
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <regex>
 
-using Veltora::Testing::CapturedStdout;
+using Veltora::Testing::InMemoryLogOutput;
 
 // The pieces the log engine takes from the Windows backend: the module path in its
 // lifecycle lines and the system's thread id in every line.
 TEST(LogEngineOnWindows, NamesTheProgramAndTheWindowsThreadId)
 {
-    CLog::destroyInstance();
-    CapturedStdout output;
-    CLog* engine = CLog::getInstance();
-    engine->setCategoryLevel("web", LogError);
-    engine->log("web", LogError, "Error connecting to ", "host");
-    CLog::destroyInstance();
-    const std::string text = output.text();
+    auto output = std::make_shared<InMemoryLogOutput>();
+    {
+        CLog engine(output);
+        engine.setCategoryLevel("web", LogError);
+        engine.log("web", LogError, "Error connecting to ", "host");
+    }
+    const std::string text = output->text();
 
     const std::string program = Veltora::Platform::modulePath();
     EXPECT_NE(program.find("log_windows_tests.exe"), std::string::npos) << program;
