@@ -1,10 +1,70 @@
-# One static library per source folder; headers are included as "folder/Header.h"
-# relative to the repository root.
+include(GNUInstallDirs)
+
+# The functions that make the project's targets. Every library is veltora_<name> with the
+# alias Veltora::<name>, through which everything links it (a misspelt alias is an error,
+# not a silently missing library); every target compiles with Veltora::warnings.
+
+# Warning flags for the project's own code.
+add_library(veltora_warnings INTERFACE)
+add_library(Veltora::warnings ALIAS veltora_warnings)
+target_compile_options(veltora_warnings INTERFACE -Wall -Wextra -Wpedantic -Wshadow
+                       -Wnon-virtual-dtor)
+if(UPDATER_SANITIZE)
+    # GCC 12 reports false maybe-uninitialized warnings in instrumented standard headers.
+    target_compile_options(veltora_warnings INTERFACE -Wno-maybe-uninitialized)
+endif()
+# Boost 1.74's property tree includes the bind header that announces its global
+# placeholders as deprecated; asking for them keeps every build's output clean.
+target_compile_definitions(veltora_warnings INTERFACE BOOST_BIND_GLOBAL_PLACEHOLDERS)
+
+# Headers are included by their folder in the repository ("log/CLog.h"), yet a target sees
+# only the folders of the targets it links. The build tree holds one include folder per
+# target, include/<target>/, in which <folder> is a symbolic link to the source folder; the
+# target puts that include folder on its own include path and on that of whoever links it.
+# A folder that also holds other targets' folders (UpdateManager/) gets a real folder
+# with a link per header instead, so its subfolders stay with their own targets.
+# FOLDER defaults to the current source folder.
+function(updater_include_folder target scope)
+    cmake_parse_arguments(ARG "" "FOLDER" "" ${ARGN})
+    if(NOT ARG_FOLDER)
+        file(RELATIVE_PATH ARG_FOLDER ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+    endif()
+    set(source ${PROJECT_SOURCE_DIR}/${ARG_FOLDER})
+    set(root ${PROJECT_BINARY_DIR}/include/${target})
+    set(link ${root}/${ARG_FOLDER})
+    get_filename_component(parent ${link} DIRECTORY)
+    file(MAKE_DIRECTORY ${parent})
+    file(GLOB nestedTargets ${source}/*/CMakeLists.txt)
+    if(nestedTargets)
+        file(MAKE_DIRECTORY ${link})
+        file(GLOB headers CONFIGURE_DEPENDS ${source}/*.h)
+        foreach(header ${headers})
+            get_filename_component(name ${header} NAME)
+            file(CREATE_LINK ${header} ${link}/${name} SYMBOLIC)
+        endforeach()
+    else()
+        file(CREATE_LINK ${source} ${link} SYMBOLIC)
+    endif()
+    target_include_directories(${target} ${scope} $<BUILD_INTERFACE:${root}>)
+endfunction()
+
+# A static library of the current folder. PUBLIC names what its headers include, PRIVATE
+# what only its sources use.
 function(updater_library name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC;PRIVATE" ${ARGN})
+    add_library(veltora_${name} STATIC ${ARG_SOURCES})
+    add_library(Veltora::${name} ALIAS veltora_${name})
+    updater_include_folder(veltora_${name} PUBLIC)
+    target_link_libraries(veltora_${name} PUBLIC ${ARG_PUBLIC} PRIVATE ${ARG_PRIVATE}
+                          Veltora::warnings)
+endfunction()
+
+# A program of the current folder.
+function(updater_program name)
     cmake_parse_arguments(ARG "" "" "SOURCES;LINKS" ${ARGN})
-    add_library(${name} STATIC ${ARG_SOURCES})
-    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
-    target_link_libraries(${name} PUBLIC ${ARG_LINKS})
+    add_executable(${name} ${ARG_SOURCES})
+    updater_include_folder(${name} PRIVATE)
+    target_link_libraries(${name} PRIVATE ${ARG_LINKS} Veltora::warnings)
 endfunction()
 
 # One GoogleTest executable per tested folder; each test case becomes a ctest entry
@@ -14,7 +74,7 @@ function(updater_test name)
     if(NOT ARG_LABEL)
         set(ARG_LABEL unit)
     endif()
-    add_executable(${name} ${ARG_SOURCES})
-    target_link_libraries(${name} PRIVATE ${ARG_LINKS} GTest::gtest GTest::gmock GTest::gtest_main)
+    updater_program(${name} SOURCES ${ARG_SOURCES}
+                    LINKS ${ARG_LINKS} GTest::gtest GTest::gmock GTest::gtest_main)
     gtest_discover_tests(${name} PROPERTIES LABELS ${ARG_LABEL} DISCOVERY_TIMEOUT 60)
 endfunction()
