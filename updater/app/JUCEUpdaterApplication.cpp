@@ -27,9 +27,10 @@ const juce::String JUCEUpdaterApplication::getApplicationName()
     return "Updater";
 }
 
+// The build passes the project's version, so it is written in one place only.
 const juce::String JUCEUpdaterApplication::getApplicationVersion()
 {
-    return "1.1.1.628";
+    return UPDATER_VERSION;
 }
 
 bool JUCEUpdaterApplication::moreThanOneInstanceAllowed()
