@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything and runs all tests: once in a normal build, then the engine's unit
-# tests again under AddressSanitizer with UndefinedBehaviorSanitizer, and under
-# ThreadSanitizer. Exits non-zero when any test fails.
+# Builds everything and runs all tests: once in a normal build, whose installation and
+# Debian package are then checked, then the engine's unit tests again under
+# AddressSanitizer with UndefinedBehaviorSanitizer, and under ThreadSanitizer, and the
+# platform layer and log engine under Wine. Exits non-zero when any test fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -17,7 +18,8 @@ run_build() {
     ctest --test-dir "$folder" -j "$jobs" --output-on-failure --timeout 300 ${label:+-L "$label"}
 }
 
-run_build build "" 
+run_build build ""
+scripts/test-package.sh build
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
     run_build build-asan unit -DUPDATER_SANITIZE=address,undefined
 # ThreadSanitizer needs the address layout it was built for; disable randomisation.
