@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the scripts: installs Debian packages that are missing, as root or through sudo.
 # Source it, then call
 #     install_packages PACKAGE...
