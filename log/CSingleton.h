@@ -4,7 +4,8 @@
 #include <mutex>
 #include <utility>
 
-// A process-wide instance of T, created on first use and destroyed explicitly.
+// A process-wide instance of T, created on first use (by getInstance, or by createInstance
+// with the constructor's arguments) and destroyed explicitly.
 // getInstance reads the pointer without locking once it is set; creation and
 // destroyInstance are serialised by one mutex per class. destroyInstance must not run
 // while other threads still use the instance.
