@@ -113,7 +113,11 @@ expect_usage env -u DISPLAY "$scratch/prefix/bin/updater"
     echo "FAILED: cmake --install left no licence in share/doc/$package_name" >&2
     exit 1
 }
-step_done "cmake --install; bin/updater prints its usage"
+"$scratch/prefix/bin/updater-publish" --help >/dev/null || {
+    echo "FAILED: the installed updater-publish does not run" >&2
+    exit 1
+}
+step_done "cmake --install; bin/updater prints its usage, bin/updater-publish runs"
 
 rm -f "$build/${package_name}"_*.deb
 (cd "$build" && cpack -G DEB >"$scratch/cpack.log" 2>&1) || {
@@ -154,7 +158,11 @@ step_done "apt-get install ./$(basename "$deb")"
 
 expect_usage chroot "$root" env -u DISPLAY /usr/bin/updater
 check_run_time_needs "$root" /usr/bin/updater
-step_done "installed updater prints its usage, finds its libraries"
+chroot "$root" /usr/bin/updater-publish --help >/dev/null || {
+    echo "FAILED: the installed updater-publish does not run" >&2
+    exit 1
+}
+step_done "installed updater prints its usage, finds its libraries; updater-publish runs"
 
 echo "    depends: $(chroot "$root" dpkg-query -W -f='${Depends}' "$package_name")"
 echo "    recommends: $(chroot "$root" dpkg-query -W -f='${Recommends}' "$package_name")"
