@@ -113,10 +113,43 @@ std::string serializeHead(const HttpReply& reply)
          << "\r\n";
     for (const auto& [name, value] : reply.headers)
         head << name << ": " << value << "\r\n";
-    if (reply.sendContentLength)
+    if (reply.chunked)
+        head << "Transfer-Encoding: chunked\r\n";
+    else if (reply.sendContentLength)
         head << "Content-Length: " << reply.body.size() << "\r\n";
     head << "Connection: close\r\n\r\n";
     return head.str();
+}
+
+// The body in chunks of `chunkBytes`, ended by the last, empty chunk; or, when cut at
+// `cutAt` body bytes, only up to there (inside a chunk, or after a chunk-size line).
+std::string chunkedWire(const std::string& body, std::size_t chunkBytes,
+                        std::optional<std::size_t> cutAt)
+{
+    std::string wire;
+    for (std::size_t offset = 0; offset < body.size(); offset += chunkBytes)
+    {
+        const std::size_t size = std::min(chunkBytes, body.size() - offset);
+        std::ostringstream sizeLine;
+        sizeLine << std::hex << size << "\r\n";
+        wire += sizeLine.str();
+        if (cutAt && offset + size > *cutAt)
+            return wire.append(body, offset, *cutAt - offset);
+        wire.append(body, offset, size).append("\r\n");
+    }
+    return cutAt ? wire : wire + "0\r\n\r\n";
+}
+
+// The body bytes as they go on the wire, up to where the reply's ending cuts them.
+std::string wireBody(const HttpReply& reply)
+{
+    const bool cut = reply.ending != ReplyEnding::Complete;
+    if (reply.chunked)
+        return chunkedWire(reply.body, std::max<std::size_t>(reply.chunkBytes, 1),
+                           cut ? std::optional<std::size_t>(reply.bytesBeforeEnding)
+                               : std::nullopt);
+    return cut ? reply.body.substr(0, std::min(reply.bytesBeforeEnding, reply.body.size()))
+               : reply.body;
 }
 
 // Parses "bytes=N-" or "bytes=N-M"; false for any other form.
@@ -501,25 +534,43 @@ void HttpTestServer::serveConnection(Poco::Net::StreamSocket& socket)
         waitUntilStopped(24 * 60 * 60 * 1000);
         return;
     }
-    const std::string replyHead = serializeHead(reply);
-    if (!sendAll(socket, replyHead.data(), replyHead.size(), stopping))
-        return;
-    const std::size_t bodyBytes = reply.ending == ReplyEnding::Complete
-                                      ? reply.body.size()
-                                      : std::min(reply.bytesBeforeEnding, reply.body.size());
-    if (!sendAll(socket, reply.body.data(), bodyBytes, stopping))
+    if (!sendPaced(socket, serializeHead(reply), reply.dribbleHeader, reply) ||
+        !sendPaced(socket, wireBody(reply), true, reply))
         return;
     if (reply.ending == ReplyEnding::StallAfterBytes)
         waitUntilStopped(24 * 60 * 60 * 1000);
     try
     {
-        socket.shutdownSend();
+        if (reply.ending == ReplyEnding::ResetAfterBytes)
+            socket.setLinger(true, 0); // closing now sends a reset
+        else
+            socket.shutdownSend();
         socket.close();
     }
     catch (const Poco::Exception&)
     {
         // The client has already gone.
     }
+}
+
+// Sends `data` at once, or, when the reply dribbles and `dribble` allows it, a few bytes
+// at a time with a pause after each piece. False when the client went away or the
+// server stops.
+bool HttpTestServer::sendPaced(Poco::Net::StreamSocket& socket, const std::string& data,
+                               bool dribble, const HttpReply& reply)
+{
+    if (!dribble || reply.dribbleBytes == 0)
+        return sendAll(socket, data.data(), data.size(), stopping);
+    for (std::size_t sent = 0; sent < data.size(); sent += reply.dribbleBytes)
+    {
+        const std::size_t piece = std::min(reply.dribbleBytes, data.size() - sent);
+        if (!sendAll(socket, data.data() + sent, piece, stopping))
+            return false;
+        if (sent + piece < data.size() &&
+            waitUntilStopped(static_cast<int>(reply.dribbleInterval.count())))
+            return false;
+    }
+    return true;
 }
 
 } // namespace Veltora::Testing

@@ -11,6 +11,10 @@
 //     cut.ending = ReplyEnding::CloseAfterBytes;           // header + 100 body bytes, close
 //     cut.bytesBeforeEnding = 100;
 //     server.reply("/cut.exe", cut);
+//     HttpReply slow = HttpReply::withStatus(200, bytes);
+//     slow.chunked = true;                                 // Transfer-Encoding: chunked
+//     slow.dribbleBytes = 1;                               // one byte every 500 ms
+//     slow.dribbleInterval = std::chrono::milliseconds(500);
 //     ... client requests server.url("/api/x") ...
 //     EXPECT_EQ(server.lastRequest().header("Range"), std::nullopt);
 //
@@ -25,6 +29,7 @@
 #include <boost/filesystem/path.hpp>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -57,11 +62,13 @@ struct RecordedRequest
 // How the server ends a reply.
 enum class ReplyEnding
 {
-    Complete,         // the whole body, then close
-    CloseAfterBytes,  // the header and the first bytesBeforeEnding body bytes, then close
-    StallAfterBytes,  // the header and the first bytesBeforeEnding body bytes, then silence
-                      // with the connection open until the server stops
-    StallBeforeHeader // nothing at all, connection open until the server stops
+    Complete,          // the whole body, then close
+    CloseAfterBytes,   // the header and the first bytesBeforeEnding body bytes, then close
+    StallAfterBytes,   // the header and the first bytesBeforeEnding body bytes, then silence
+                       // with the connection open until the server stops
+    StallBeforeHeader, // nothing at all, connection open until the server stops
+    ResetAfterBytes    // the header and the first bytesBeforeEnding body bytes, then a
+                       // connection reset (RST) instead of an orderly close
 };
 
 // The certificate and private key (PEM files) a TLS server presents.
@@ -81,6 +88,16 @@ struct HttpReply
     bool sendContentLength = true;
     ReplyEnding ending = ReplyEnding::Complete;
     std::size_t bytesBeforeEnding = 0;
+    // True: the body goes out in chunks of chunkBytes with "Transfer-Encoding: chunked" and
+    // no Content-Length. bytesBeforeEnding still counts body bytes; a reply cut short ends
+    // inside a chunk (or after a whole one) and never sends the last, empty chunk.
+    bool chunked = false;
+    std::size_t chunkBytes = 4096;
+    // Nonzero: the body (and the header too when dribbleHeader) is sent dribbleBytes at a
+    // time, one piece every dribbleInterval, as a very slow server would.
+    std::size_t dribbleBytes = 0;
+    std::chrono::milliseconds dribbleInterval{0};
+    bool dribbleHeader = false;
 
     static HttpReply withStatus(int status, std::string body = {});
     static HttpReply json(std::string text, int status = 200);
@@ -147,6 +164,8 @@ private:
 
     void acceptLoop();
     void serveConnection(Poco::Net::StreamSocket& socket);
+    bool sendPaced(Poco::Net::StreamSocket& socket, const std::string& data, bool dribble,
+                   const HttpReply& reply);
     HttpReply answer(const RecordedRequest& request);
     bool waitUntilStopped(int milliseconds);
     void reapFinishedConnections(bool all);
