@@ -1,3 +1,4 @@
+#include "UpdateManager/core/BoundedJson.h"
 #include "UpdateManager/scan/FileVersionFinder.h"
 #include "UpdateManager/scan/RegKeyVersionFinder.h"
 #include "UpdateManager/scan/Scanner.h"
@@ -8,8 +9,6 @@
 #include <boost/property_tree/ptree.hpp>
 
 #include <fstream>
-#include <iterator>
-#include <sstream>
 
 namespace Veltora::UpdateManager
 {
@@ -18,73 +17,38 @@ namespace
 using boost::property_tree::ptree;
 using boost::property_tree::json_parser::json_parser_error;
 
-// The JSON parser descends recursively; a deeper document is refused before it could
-// exhaust the stack. Real definitions nest five levels.
-constexpr int maxNesting = 256;
-
-void checkNesting(const std::string& text, const std::string& fileName)
-{
-    int depth = 0;
-    unsigned long line = 1;
-    bool inString = false;
-    for (std::size_t index = 0; index < text.size(); ++index)
-    {
-        const char character = text[index];
-        if (character == '\n')
-            ++line;
-        if (inString)
-        {
-            if (character == '\\')
-                ++index;
-            else if (character == '"')
-                inString = false;
-        }
-        else if (character == '"')
-            inString = true;
-        else if (character == '[' || character == '{')
-        {
-            if (++depth > maxNesting)
-                throw json_parser_error("nesting too deep", fileName, line);
-        }
-        else if (character == ']' || character == '}')
-            --depth;
-    }
-}
-
-// The whole file, read in text mode. A path that opens but cannot be read (a folder)
-// makes the stream library throw; that is a read failure like any other.
-std::string readText(const std::string& fileName)
+// The file read in text mode, but never more than one byte beyond what the JSON bounds
+// accept, so that a huge file is refused without being read whole. A path that opens but
+// cannot be read (a folder) makes the stream library throw; that is a read failure like
+// any other.
+std::string readText(const std::string& fileName, std::size_t limit)
 {
     std::ifstream file(fileName);
     if (!file)
         throw json_parser_error("cannot open file", fileName, 0);
     try
     {
-        return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+        std::string text(limit + 1, '\0');
+        file.read(text.data(), static_cast<std::streamsize>(text.size()));
+        text.resize(static_cast<std::size_t>(file.gcount()));
+        if (file.bad())
+            throw json_parser_error("cannot read file", fileName, 0);
+        return text;
     }
-    catch (const std::exception&)
+    catch (const std::ios_base::failure&)
     {
         throw json_parser_error("cannot read file", fileName, 0);
     }
 }
 
-// Opens the file in text mode and parses it; every failure is a json_parser_error that
-// names the file.
+// Opens the file in text mode and parses it within the JSON bounds; every failure is a
+// json_parser_error that names the file.
 ptree parseDefinition(const boost::filesystem::path& definitionFile)
 {
     const std::string fileName = definitionFile.string();
-    const std::string text = readText(fileName);
-    checkNesting(text, fileName);
-    std::istringstream stream(text);
+    const JsonBounds bounds;
     ptree tree;
-    try
-    {
-        boost::property_tree::read_json(stream, tree);
-    }
-    catch (const json_parser_error& error)
-    {
-        throw json_parser_error(error.message(), fileName, error.line());
-    }
+    readBoundedJson(readText(fileName, bounds.maxBytes), tree, fileName, bounds);
     return tree;
 }
 

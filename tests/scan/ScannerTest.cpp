@@ -82,10 +82,15 @@ TEST_F(ScannerDefinition, MissingFileIsReportedWithoutParsing)
 TEST_F(ScannerDefinition, UnparsableFilesAreErrorsAndLoadNothing)
 {
     const std::string deep(100000, '[');
+    std::string manyValues = "{\"scanner\": [0";
+    for (int value = 0; value < 30000; ++value)
+        manyValues += ",0";
+    manyValues += "]}";
+    const std::string huge = "{\"scanner\": [], \"notes\": \"" + std::string(2000000, 'x') + "\"}";
     for (const std::string& text :
          {std::string("{\"scanner\": [ {\"sku\": \"A\", "), std::string("not json"),
           std::string(""), std::string("{\"scanner\": []} trailing"),
-          "{\"scanner\": " + deep + std::string(100000, ']') + "}", deep})
+          "{\"scanner\": " + deep + std::string(100000, ']') + "}", deep, manyValues, huge})
     {
         LogCapture log({"update_manager", "external", "timing"});
         const Scanner scanner(definition(text));
