@@ -68,13 +68,19 @@ function(updater_program name)
 endfunction()
 
 # One GoogleTest executable per tested folder; each test case becomes a ctest entry
-# labelled "unit" (run in every build) or "e2e" (normal build only).
+# labelled "unit" (run in every build) or "e2e" (normal build only). ENVIRONMENT sets
+# variables ("NAME=value") for every test case of the executable.
 function(updater_test name)
-    cmake_parse_arguments(ARG "" "LABEL" "SOURCES;LINKS" ${ARGN})
+    cmake_parse_arguments(ARG "" "LABEL" "SOURCES;LINKS;ENVIRONMENT" ${ARGN})
     if(NOT ARG_LABEL)
         set(ARG_LABEL unit)
     endif()
     updater_program(${name} SOURCES ${ARG_SOURCES}
                     LINKS ${ARG_LINKS} GTest::gtest GTest::gmock GTest::gtest_main)
-    gtest_discover_tests(${name} PROPERTIES LABELS ${ARG_LABEL} DISCOVERY_TIMEOUT 60)
+    set(environment)
+    if(ARG_ENVIRONMENT)
+        set(environment ENVIRONMENT "${ARG_ENVIRONMENT}")
+    endif()
+    gtest_discover_tests(${name} PROPERTIES LABELS ${ARG_LABEL} ${environment}
+                         DISCOVERY_TIMEOUT 60)
 endfunction()

@@ -48,6 +48,7 @@ void DigestingFileStream::Buffer::open(std::ios::openmode mode)
     writtenBytes = 0;
     hexDigest.clear();
     complete = file.open(path.string(), mode) != nullptr;
+    writeError = !complete;
     if (complete)
     {
         boost::system::error_code error;
@@ -72,7 +73,10 @@ void DigestingFileStream::Buffer::close()
         return;
     writePending();
     if (file.close() == nullptr)
+    {
         complete = false;
+        writeError = true;
+    }
     resetPutArea();
 }
 
@@ -132,6 +136,7 @@ bool DigestingFileStream::Buffer::writePending()
     else
     {
         complete = false;
+        writeError = true;
     }
     resetPutArea();
     return written;

@@ -44,6 +44,10 @@ public:
     std::int64_t digestedBytes() const { return buffer.digestedBytes(); }
     bool isDigestComplete() const { return buffer.isComplete(); }
 
+    // Whether the file could not be opened, or a write or the closing flush failed, since
+    // the stream was made or restarted: bytes given to the stream may be missing on disk.
+    bool hasWriteError() const { return buffer.hasWriteError(); }
+
 private:
     class Buffer : public std::streambuf
     {
@@ -51,6 +55,7 @@ private:
         explicit Buffer(const boost::filesystem::path& target);
         bool isOpen() const { return file.is_open(); }
         bool isComplete() const { return complete; }
+        bool hasWriteError() const { return writeError; }
         std::int64_t digestedBytes() const { return hashedBytes; }
         void restart();
         void close();
@@ -74,6 +79,7 @@ private:
         std::unique_ptr<GrowingFileMd5> digest;
         std::int64_t hashedBytes = 0;
         bool complete = true;
+        bool writeError = false;
         std::string hexDigest;
     };
 

@@ -1,5 +1,6 @@
 #include "UpdateManager/download/DownloaderBackgrounder.h"
 
+#include "UpdateManager/core/MaskedUrl.h"
 #include "UpdateManager/download/DigestingFileStream.h"
 #include "UpdateManager/download/FileVerification.h"
 #include "log/CLog.h"
@@ -12,15 +13,49 @@
 #include <boost/filesystem/operations.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <exception>
 
 namespace Veltora::UpdateManager
 {
 namespace fs = boost::filesystem;
 
+namespace
+{
+// The scheme an address names before "://", in lower case; empty when it names none (a
+// bare host, or "://" only later, inside the path or query).
+std::string explicitScheme(const std::string& url)
+{
+    const auto separator = url.find("://");
+    if (separator == std::string::npos || separator == 0 ||
+        !std::isalpha(static_cast<unsigned char>(url[0])))
+        return {};
+    std::string scheme = url.substr(0, separator);
+    for (char& character : scheme)
+    {
+        const auto byte = static_cast<unsigned char>(character);
+        if (!std::isalnum(byte) && byte != '+' && byte != '-' && byte != '.')
+            return {};
+        character = static_cast<char>(std::tolower(byte));
+    }
+    return scheme;
+}
+
+// Addresses beginning with "ftp" (any case) and those naming any scheme other than http
+// and https cannot be fetched.
+bool isFetchable(const std::string& url)
+{
+    if (boost::algorithm::istarts_with(url, "ftp"))
+        return false;
+    const std::string scheme = explicitScheme(url);
+    return scheme.empty() || scheme == "http" || scheme == "https";
+}
+} // namespace
+
 DownloaderBackgrounder::DownloaderBackgrounder(const std::string& name)
     : downloader(std::make_unique<ActiveDownloader>(name))
 {
+    request.setLowSpeedLimit(LowSpeedLimit::fromEnvironment());
 }
 
 // The worker is joined here, before the members its jobs use go away. Jobs that have not
@@ -36,9 +71,9 @@ void DownloaderBackgrounder::start(Data data)
 {
     const auto record = std::make_shared<Data>(std::move(data));
     setState(DownloadState::Idle);
-    if (boost::algorithm::istarts_with(record->url, "ftp"))
+    if (!isFetchable(record->url))
     {
-        downloader->post([this, record] { ftpDownload(record); });
+        downloader->post([this, record] { refuseAddress(record); });
         return;
     }
     if (!boost::algorithm::istarts_with(record->url, "http"))
@@ -60,7 +95,15 @@ std::string DownloaderBackgrounder::checksum() const
     return verifiedChecksum;
 }
 
-void DownloaderBackgrounder::ftpDownload(const std::shared_ptr<Data>&) {}
+void DownloaderBackgrounder::refuseAddress(const std::shared_ptr<Data>& data)
+{
+    std::lock_guard<std::mutex> jobLock(jobMutex);
+    if (closing.load())
+        return;
+    CLog::getInstance()->log("download", LogError, "Cannot download ", maskedUrl(data->url),
+                             ": only http and https addresses can be fetched");
+    setState(DownloadState::Failed);
+}
 
 void DownloaderBackgrounder::httpDownload(const std::shared_ptr<Data>& data)
 {
@@ -68,8 +111,8 @@ void DownloaderBackgrounder::httpDownload(const std::shared_ptr<Data>& data)
     if (closing.load())
         return;
     const fs::path target(data->path);
-    CLog::getInstance()->log("download", LogInfo, "HttpDownload Start ", data->url, " -> ", target,
-                             " (expected size: ", data->expectedSize,
+    CLog::getInstance()->log("download", LogInfo, "HttpDownload Start ", maskedUrl(data->url),
+                             " -> ", target, " (expected size: ", data->expectedSize,
                              ", checksum: ", data->checksum);
     try
     {
@@ -78,8 +121,7 @@ void DownloaderBackgrounder::httpDownload(const std::shared_ptr<Data>& data)
         reuseOrRemovePartialFile(*data, target);
         setInitialProgress(*data);
         DigestingFileStream file(target);
-        sendRequest(*data, address, file);
-        const DownloadState outcome = request.isOk() ? transfer(file) : refusalOutcome();
+        const DownloadState outcome = fetch(*data, address, file);
         file.close();
         CLog::getInstance()->log("download", LogInfo, "Download complete (", target, ")");
         // Published only once the file is closed: a resume that follows a pause at once
@@ -88,8 +130,9 @@ void DownloaderBackgrounder::httpDownload(const std::shared_ptr<Data>& data)
     }
     catch (const std::exception& error)
     {
-        CLog::getInstance()->log("download", LogError, "Error while downloading ", data->url,
-                                 " to ", target.string(), " : ", error.what());
+        CLog::getInstance()->log("download", LogError, "Error while downloading ",
+                                 maskedUrl(data->url), " to ", target.string(), " : ",
+                                 error.what());
         setState(DownloadState::Failed);
     }
     // A stop request that came after the transfer loop must not end the next job.
@@ -126,49 +169,118 @@ void DownloaderBackgrounder::setInitialProgress(const Data& data)
         progressFraction.store(0.0);
 }
 
-// Asks for the bytes from resumeOffset on. A server that ignored the range sends the
-// whole file, which must not be appended to the partial one: the file is started anew.
-void DownloaderBackgrounder::sendRequest(Data& data, const std::string& address,
+// Sends the request, then moves the body into the file. Downloading when the body
+// arrived whole, otherwise the state the job ends in.
+DownloadState DownloaderBackgrounder::fetch(Data& data, const std::string& address,
+                                            DigestingFileStream& file)
+{
+    if (!requestBody(data, address, file))
+        return DownloadState::Failed;
+    if (!request.isOk())
+        return refusalOutcome();
+    return transfer(data, file);
+}
+
+// Asks for the bytes from resumeOffset on. An answer that cannot continue the partial
+// file drops it, and the file is fetched anew from byte 0: a 200 already carries the
+// whole file, any other answer is asked again without a range. False when even that
+// answer does not fit.
+bool DownloaderBackgrounder::requestBody(Data& data, const std::string& address,
                                          DigestingFileStream& file)
 {
     request.setStartOffset(data.resumeOffset);
     request.send(address);
     totalSize = request.expectedTotalSize();
-    if (!rangeWasIgnored(data))
-        return;
-    CLog::getInstance()->log("download", LogWarning, "The server sent the whole file instead of ",
-                             "the bytes from ", data.resumeOffset, " on; restarting ", data.path);
-    file.restart();
-    data.resumeOffset = 0;
-    request.setStartOffset(0);
-    totalSize = request.expectedTotalSize();
+    std::string misfit = misfitOfAnswer(data);
+    if (!misfit.empty() && data.resumeOffset > 0)
+    {
+        CLog::getInstance()->log("download", LogWarning, misfit, "; restarting ", data.path);
+        file.restart();
+        data.resumeOffset = 0;
+        request.setStartOffset(0);
+        if (request.status() != static_cast<int>(Poco::Net::HTTPResponse::HTTP_OK))
+            request.send(address);
+        totalSize = request.expectedTotalSize();
+        misfit = misfitOfAnswer(data);
+    }
+    if (misfit.empty())
+        return true;
+    CLog::getInstance()->log("download", LogError, "Unusable answer for ", maskedUrl(data.url),
+                             ": ", misfit);
+    return false;
 }
 
-// A server that honours a range answers 206; a 200 carries the whole file from byte 0.
-bool DownloaderBackgrounder::rangeWasIgnored(const Data& data) const
+// Why a usable answer cannot continue the file at resumeOffset; empty when it can. A 206
+// must start at that byte and agree with the expected size; a 416 (the server holds no
+// byte beyond the partial file) counts only when the expected size confirms that total.
+std::string DownloaderBackgrounder::misfitOfAnswer(const Data& data) const
 {
-    return request.isOk() && data.resumeOffset > 0 &&
-           request.status() == static_cast<int>(Poco::Net::HTTPResponse::HTTP_OK);
+    if (!request.isOk())
+        return {};
+    const std::string offset = std::to_string(data.resumeOffset);
+    switch (static_cast<Poco::Net::HTTPResponse::HTTPStatus>(request.status()))
+    {
+    case Poco::Net::HTTPResponse::HTTP_OK:
+        return data.resumeOffset == 0 ? std::string()
+                                      : "The server sent the whole file instead of the bytes "
+                                        "from " +
+                                            offset + " on";
+    case Poco::Net::HTTPResponse::HTTP_PARTIAL_CONTENT:
+    {
+        const auto range = request.contentRange();
+        if (!range)
+            return "The server sent part of the file without a usable Content-Range";
+        if (range->first != data.resumeOffset)
+            return "The server sent the bytes from " + std::to_string(range->first) +
+                   " on instead of the bytes from " + offset + " on";
+        if (range->total >= 0 && data.expectedSize > 0 && range->total != data.expectedSize)
+            return "The server's file has " + std::to_string(range->total) + " bytes while " +
+                   std::to_string(data.expectedSize) + " are expected";
+        return {};
+    }
+    default:
+        if (data.expectedSize > 0 && totalSize == data.expectedSize)
+            return {};
+        return "The server reports the file complete at " + offset +
+               " bytes, which the expected size of " + std::to_string(data.expectedSize) +
+               " does not confirm";
+    }
 }
 
-// Moves the body into the file; Downloading when it arrived whole, otherwise the state the
-// job ends in.
-DownloadState DownloaderBackgrounder::transfer(DigestingFileStream& file)
+// Moves the body into the file; Downloading when it arrived whole, Paused when it ended
+// early wherever that was (the partial file stays for a resume), Failed when it is
+// inconsistent.
+DownloadState DownloaderBackgrounder::transfer(const Data& data, DigestingFileStream& file)
 {
-    progressFraction.store(request.progress());
+    if (totalSize > 0)
+        progressFraction.store(request.progress());
     while (request.hasMoreData())
     {
-        if (request.readChunk(file) == 0)
-            return DownloadState::Paused;
-        progressFraction.store(request.progress());
+        request.readChunk(file);
+        progressFraction.store(progressOf(data));
         if (takeStopRequest())
             return DownloadState::Paused;
     }
     if (request.state() == WebRequestState::Interrupted)
+    {
+        CLog::getInstance()->log("download", LogWarning, "The transfer of ", maskedUrl(data.url),
+                                 " ended early, with ", request.bytesWritten(),
+                                 " bytes in the file; paused for a resume");
         return DownloadState::Paused;
+    }
     if (request.state() == WebRequestState::Inconsistent)
         return DownloadState::Failed;
     return DownloadState::Downloading;
+}
+
+// The fraction of the whole file present: of the answer's total, or of the expected size
+// when the answer gave none.
+double DownloaderBackgrounder::progressOf(const Data& data) const
+{
+    if (totalSize > 0 || data.expectedSize <= 0)
+        return request.progress();
+    return std::min(1.0, static_cast<double>(request.bytesWritten()) /
+                             static_cast<double>(data.expectedSize));
 }
 
 // An unreachable server is worth another try from the same byte; any other refusal is not.
@@ -187,21 +299,19 @@ bool DownloaderBackgrounder::takeStopRequest()
 DownloadState DownloaderBackgrounder::verify(const Data& data, const fs::path& target,
                                              DigestingFileStream& file)
 {
-    DownloadState result = DownloadState::Completed;
     const std::string name = target.string();
-    const std::int64_t actual = fileSizeOrZero(fs::path(name));
-    if (totalSize <= 0)
-    {
-        CLog::getInstance()->log("download", LogError, "Invalid expected size for ", data.path,
-                                 " (", totalSize, ")");
-    }
-    else if (actual != totalSize)
-    {
-        CLog::getInstance()->log("download", LogError, "The size of ", name, " is ", actual,
-                                 " while ", totalSize, " is expected");
-        result = DownloadState::Failed;
-    }
     setChecksum("");
+    if (file.hasWriteError())
+    {
+        CLog::getInstance()->log("download", LogError, "Could not write all of ", name);
+        return DownloadState::Failed;
+    }
+    const std::int64_t actual = fileSizeOrZero(fs::path(name));
+    const DownloadState sizeOutcome = checkSize(data, name, actual);
+    if (sizeOutcome == DownloadState::Paused)
+        return sizeOutcome;
+    DownloadState result =
+        sizeOutcome == DownloadState::Failed ? DownloadState::Failed : DownloadState::Completed;
     if (data.checksum.empty())
     {
         CLog::getInstance()->log("download", LogWarning, "No expected checksum for ", name,
@@ -218,6 +328,41 @@ DownloadState DownloaderBackgrounder::verify(const Data& data, const fs::path& t
         result = DownloadState::Failed;
     }
     return result;
+}
+
+// The file's size must equal every size that is known: the answer's total (totalSize, -1
+// when the answer gave none) and the description's (expectedSize, when positive). A file
+// short of one of them was cut (Paused, for a resume); one that no positive size confirms
+// is never complete. Downloading when the size is confirmed.
+DownloadState DownloaderBackgrounder::checkSize(const Data& data, const std::string& name,
+                                                std::int64_t actual) const
+{
+    const std::int64_t answered = totalSize;
+    const std::int64_t described = data.expectedSize;
+    const std::int64_t reachable = answered >= 0 ? answered : described;
+    if (actual < reachable)
+    {
+        CLog::getInstance()->log("download", LogWarning, "The size of ", name, " is ", actual,
+                                 " while ", reachable, " is expected; paused for a resume");
+        return DownloadState::Paused;
+    }
+    const std::int64_t mismatch = answered >= 0 && actual != answered    ? answered
+                                  : described > 0 && actual != described ? described
+                                                                         : -1;
+    if (mismatch >= 0)
+    {
+        CLog::getInstance()->log("download", LogError, "The size of ", name, " is ", actual,
+                                 " while ", mismatch, " is expected");
+        return DownloadState::Failed;
+    }
+    if (answered <= 0 && described <= 0)
+    {
+        CLog::getInstance()->log("download", LogError, "The size of ", name, " (", actual,
+                                 " bytes) cannot be confirmed: neither the server nor the ",
+                                 "description states it");
+        return DownloadState::Failed;
+    }
+    return DownloadState::Downloading;
 }
 
 // The digest taken while writing covers the file when every byte of it went through the

@@ -23,6 +23,14 @@ class DigestingFileStream;
 // into the target file, resuming a partial file of exactly `resumeOffset` bytes with a
 // range request, checks the finished file's size and MD5, and ends in a DownloadState.
 //
+// A file is Completed only when its size equals every size that is known (the answer's
+// total, the description's `expectedSize` when positive) and its MD5 matches when a
+// checksum is expected. A body that ends early, wherever it ends, or that receives fewer
+// bytes than the low-speed limit over its window (LowSpeedLimit.h, adjustable through
+// UPDATER_LOW_SPEED_LIMIT), ends Paused with the partial file kept. A resume answer that
+// cannot continue the partial file (a 200, a 206 for other bytes, a 416 the expected size
+// does not confirm) restarts the file from byte 0 within the same job.
+//
 // The owner's thread calls every public operation and polls state, progress and checksum;
 // the worker never calls back. Destruction stops a running transfer after its current
 // chunk, leaves the partial file on disk, and discards jobs that have not begun.
@@ -48,8 +56,9 @@ public:
     DownloaderBackgrounder& operator=(const DownloaderBackgrounder&) = delete;
 
     // Sets the state to Idle and queues a job; returns at once. Addresses beginning with
-    // "ftp" (any case) queue a job that does nothing; addresses not beginning with "http"
-    // (any case) get "http://" in front.
+    // "ftp" (any case) or naming a scheme other than http and https queue a job that ends
+    // Failed at once, logged; addresses not beginning with "http" (any case) get "http://"
+    // in front.
     void start(Data data);
 
     // Asks a running transfer to stop after its current chunk (state Paused). With `wait`,
@@ -68,18 +77,21 @@ private:
     static constexpr int StopRequest = 1;
 
     void httpDownload(const std::shared_ptr<Data>& data);
-    void ftpDownload(const std::shared_ptr<Data>& data);
+    void refuseAddress(const std::shared_ptr<Data>& data);
     static std::string requestUrl(const Data& data);
 
     void reuseOrRemovePartialFile(Data& data, const boost::filesystem::path& target);
     void setInitialProgress(const Data& data);
-    void sendRequest(Data& data, const std::string& address, DigestingFileStream& file);
-    bool rangeWasIgnored(const Data& data) const;
-    DownloadState transfer(DigestingFileStream& file);
+    DownloadState fetch(Data& data, const std::string& address, DigestingFileStream& file);
+    bool requestBody(Data& data, const std::string& address, DigestingFileStream& file);
+    std::string misfitOfAnswer(const Data& data) const;
+    DownloadState transfer(const Data& data, DigestingFileStream& file);
+    double progressOf(const Data& data) const;
     DownloadState refusalOutcome() const;
     bool takeStopRequest();
     DownloadState verify(const Data& data, const boost::filesystem::path& target,
                          DigestingFileStream& file);
+    DownloadState checkSize(const Data& data, const std::string& name, std::int64_t actual) const;
     std::string md5OfDownload(const boost::filesystem::path& target, std::int64_t fileSize,
                               DigestingFileStream& file) const;
     void setState(DownloadState newState);

@@ -1,31 +1,47 @@
 #pragma once
 
+#include "UpdateManager/web/LowSpeedLimit.h"
+
 #include <boost/property_tree/ptree.hpp>
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <istream>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 
 namespace Poco::Net
 {
 class HTTPClientSession;
-}
+class HTTPResponse;
+} // namespace Poco::Net
 
 namespace Veltora::UpdateManager
 {
+
+class TransferWatch;
 
 // Outcome of the current request. The numbers are fixed: callers store and compare them.
 enum class WebRequestState : std::int32_t
 {
     Pending = 0,         // set by send; stays while the body is being read
-    Complete = 1,        // end of the body (end-of-stream, or Content-Length bytes read)
-    Inconsistent = 3,    // stream failed after the expected size, or a 416 with a bad total
-    Interrupted = 4,     // stream failed before the expected size was reached
+    Complete = 1,        // the whole body arrived, as its framing tells (see hasMoreData)
+    Inconsistent = 3,    // the stream failed after the expected size, or the header is unusable
+                         // (bad Content-Length, an encoding, a 416 with a bad total)
+    Interrupted = 4,     // the body ended early: closed, reset, timed out or too slow
     ConnectionFailed = 5 // connecting, sending or receiving the header failed
+};
+
+// The Content-Range of a 206 answer, "bytes first-last/total"; total is -1 for "*".
+struct ContentRange
+{
+    std::int64_t first = 0;
+    std::int64_t last = 0;
+    std::int64_t total = -1;
 };
 
 // One HTTP client performing GET requests one after another, with basic authentication
@@ -47,18 +63,24 @@ enum class WebRequestState : std::int32_t
 // UPDATER_EXTRA_CA_FILE may name a PEM file of further CAs to trust as well (tests use it
 // for their own CA); it is read once, when the process makes its first https request.
 //
-// Connect, send and receive time out after 10 seconds. Redirects are not followed. Every
-// failure closes the connection; the next send connects afresh, so one object can serve
-// any number of requests. Driven by one thread at a time; progress(), bytesWritten() and
-// expectedTotalSize() may be read from another thread meanwhile.
+// Every request asks for "Accept-Encoding: identity". An answer whose body is encoded
+// (Content-Encoding other than identity, Transfer-Encoding other than chunked) or whose
+// Content-Length is not a whole number of bytes is refused as Inconsistent. Bodies of
+// unknown length (chunked, or ended by the server closing the connection) are read whole.
+//
+// Connect, send and receive time out after 10 seconds each. getJson has a deadline of 10
+// seconds for the whole request, however slowly the server answers. A low-speed limit
+// (setLowSpeedLimit) makes a transfer that receives too little over its window end as
+// Interrupted. Redirects are not followed. Every failure closes the connection; the next
+// send connects afresh, so one object can serve any number of requests. Driven by one
+// thread at a time; progress(), bytesWritten() and expectedTotalSize() may be read from
+// another thread meanwhile. URLs in log lines have their user information masked.
 class WebRequest
 {
 public:
     static constexpr std::size_t chunkSize = 8192;
-    // getJson refuses bodies larger than this, so a hostile answer cannot exhaust memory.
-    static constexpr std::int64_t maxJsonSize = 16 * 1024 * 1024;
-    // getJson refuses JSON nested deeper than this, so parsing cannot overflow the stack.
-    static constexpr int maxJsonDepth = 256;
+    // getJson gives up on a request that has not ended this long after it began.
+    static constexpr std::chrono::seconds jsonDeadline{10};
 
     WebRequest();
     ~WebRequest();
@@ -68,17 +90,25 @@ public:
     // First byte to ask for; 0 asks for the whole resource without a Range header.
     void setStartOffset(std::int64_t offset);
 
+    // Applies to every later request: receiving fewer bytes than the limit over its window
+    // (the header included) ends the request as a cut one. None by default.
+    void setLowSpeedLimit(const LowSpeedLimit& limit);
+
     // Performs the request: "http://" is put in front of a URL whose scheme is neither
     // HTTP nor HTTPS, the client is pointed at the URL's host and port, and the response
     // header is read.
     // An unparsable URL throws Poco::SyntaxException; every other failure ends in a state.
     WebRequest& send(const std::string& url);
 
-    // Whether the response is usable: status 200 or 206, or a 416 whose total size equals
-    // the start offset (the resource is already complete).
+    // Whether the response is usable: status 200 or 206 with a plain body of a valid
+    // length, or a 416 to a ranged request whose total size equals the start offset (the
+    // resource is already complete).
     bool isOk() const { return ok; }
 
-    // True while body bytes remain and the stream is healthy; otherwise settles state().
+    // True while body bytes remain and the stream is healthy; otherwise settles state():
+    // Complete when the body ended as its framing says (Content-Length bytes, the last
+    // chunk of a chunked body, or the connection's end when no length was given),
+    // Interrupted when it ended before (closed, reset, timed out, too slow).
     bool hasMoreData();
 
     // Moves at most chunkSize bytes of the body into `out`; returns the count (0 = none).
@@ -91,20 +121,35 @@ public:
     double progress() const { return progressFraction.load(); }
     // Put position of the caller's stream after the last chunk.
     std::int64_t bytesWritten() const { return writtenPosition.load(); }
-    // Start offset + content length: the full size when the server honoured the range.
+    // The full size of the resource as the answer states it: the total of a 206's
+    // Content-Range when it gives one, otherwise start offset + content length; -1 when
+    // the answer gives no length.
     std::int64_t expectedTotalSize() const;
+    // The Content-Range of a 206 answer when it is well formed and agrees with the
+    // answer's length; nothing otherwise.
+    std::optional<ContentRange> contentRange() const { return range; }
 
-    // Fetches `url` and parses the whole body as JSON into `out`. False when the request
-    // was not ok, the body was not read completely, was too large or deep, or is not JSON.
+    // Fetches `url` within jsonDeadline and parses the whole body as JSON into `out`,
+    // within the JSON bounds (BoundedJson.h). False when the request was not ok, the body
+    // was not read completely, or is out of bounds or not JSON.
     bool getJson(const std::string& url, boost::property_tree::ptree& out);
 
 private:
+    WebRequest& sendWithin(const std::string& url,
+                           std::optional<std::chrono::steady_clock::duration> deadline);
     void retarget(const std::string& host, std::uint16_t port, bool secure);
     void receiveResponse(const std::string& target, const std::string& userInfo);
+    bool refuseUnusableHeader(const Poco::Net::HTTPResponse& response);
+    void readLength(const Poco::Net::HTTPResponse& response);
+    void readContentRange(const Poco::Net::HTTPResponse& response);
     void acceptRangeNotSatisfiable(const std::string& contentRange);
+    WebRequestState endOfBody() const;
+    void settle(WebRequestState outcome);
+    bool readJsonBody(std::string& text);
     void updateProgress();
     void closeConnection();
 
+    std::shared_ptr<TransferWatch> watch;
     std::unique_ptr<Poco::Net::HTTPClientSession> client;
     std::istream* responseStream = nullptr;
     std::array<char, chunkSize> buffer{};
@@ -114,7 +159,12 @@ private:
     WebRequestState requestState = WebRequestState::Pending;
     bool ok = false;
     int responseStatus = 0;
+    bool chunkedBody = false;
+    std::optional<ContentRange> range;
+    std::string maskedRequestUrl;
     std::atomic<std::int64_t> contentLength{0};
+    std::atomic<bool> lengthKnown{false};
+    std::atomic<std::int64_t> rangeTotal{-1};
     std::atomic<std::int64_t> startOffset{0};
 };
 

@@ -208,18 +208,39 @@ TEST_F(HttpsRequest, AppliesTheRangeAnd416RulesOverTls)
     }
 }
 
-TEST_F(HttpsRequest, EarlyCloseEndsCompleteWithFewerBytesLikePlainHttp)
+// Bodies end over TLS as over plain HTTP: whole when their framing says so, Interrupted
+// when the connection ends first.
+TEST_F(HttpsRequest, BodiesEndByTheirFramingLikePlainHttp)
 {
-    HttpReply reply = HttpReply::withStatus(200, bytesOf(20000));
-    reply.ending = ReplyEnding::CloseAfterBytes;
-    reply.bytesBeforeEnding = 10000;
-    server.reply("/f", reply);
+    struct Case
+    {
+        const char* label;
+        bool chunked;
+        bool sendContentLength;
+        ReplyEnding ending;
+        WebRequestState expected;
+        std::size_t bodyBytes;
+    };
+    for (const Case& ending :
+         {Case{"early close", false, true, ReplyEnding::CloseAfterBytes,
+               WebRequestState::Interrupted, 10000},
+          Case{"no length", false, false, ReplyEnding::Complete, WebRequestState::Complete, 20000},
+          Case{"chunked", true, false, ReplyEnding::Complete, WebRequestState::Complete, 20000},
+          Case{"chunked without the last chunk", true, false, ReplyEnding::CloseAfterBytes,
+               WebRequestState::Interrupted, 20000}})
+    {
+        HttpReply reply = HttpReply::withStatus(200, bytesOf(20000));
+        reply.ending = ending.ending;
+        reply.bytesBeforeEnding = ending.bodyBytes;
+        reply.chunked = ending.chunked;
+        reply.sendContentLength = ending.sendContentLength;
+        server.reply("/f", reply);
 
-    const std::string body = downloadText(request, server.url("/f"));
+        const std::string body = downloadText(request, server.url("/f"));
 
-    EXPECT_EQ(request.state(), WebRequestState::Complete);
-    EXPECT_EQ(body, bytesOf(10000));
-    EXPECT_EQ(request.expectedTotalSize(), 20000);
+        EXPECT_EQ(request.state(), ending.expected) << ending.label;
+        EXPECT_EQ(body, bytesOf(ending.bodyBytes)) << ending.label;
+    }
 }
 
 // One object goes back and forth between the transports; an "http" address for the TLS

@@ -155,13 +155,14 @@ TEST_P(Authentication, SendsTheExactAuthorizationField)
         EXPECT_EQ(authorization, basicAuthorization(GetParam().expectedCredentials));
         EXPECT_NE(text.find(GetParam().expectedLog), std::string::npos) << text;
     }
+    EXPECT_EQ(text.find("cret"), std::string::npos) << text;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     WebRequest, Authentication,
     ::testing::Values(AuthCase{"UserAndPassword", "alice:se:cret", "alice:se:cret",
-                               "Authenticate with alice:se:cret\n"},
-                      AuthCase{"UserOnly", "alice", "alice:", "Authenticate with alice:\n"},
+                               "Authenticate with alice:***\n"},
+                      AuthCase{"UserOnly", "alice", "alice:", "Authenticate with alice:***\n"},
                       AuthCase{"None", "", nullptr, nullptr}),
     [](const auto& testCase) { return std::string(testCase.param.name); });
 
@@ -194,6 +195,13 @@ TEST_F(WebRequestTest, SendsAnOpenEndedRangeOnlyForANonZeroOffset)
     EXPECT_EQ(out.str(), content.substr(1000));
     EXPECT_EQ(request.expectedTotalSize(), 5000);
     EXPECT_EQ(request.state(), WebRequestState::Complete);
+}
+
+TEST_F(WebRequestTest, AsksForAnUnencodedBody)
+{
+    server.serveJson("/x", "{}");
+    downloadText(request, server.url("/x"));
+    EXPECT_EQ(server.lastRequest().header("Accept-Encoding"), "identity");
 }
 
 TEST_F(WebRequestTest, ResumedTransferReportsPositionAndProgressOfTheWholeResource)
@@ -310,6 +318,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         RangeNotSatisfiableCase{"TotalEqualsOffset", "bytes */5000", 5000, true,
                                 WebRequestState::Pending, 5000, nullptr},
+        // Nothing was asked for: no answer can say that nothing is left.
+        RangeNotSatisfiableCase{"RequestWithoutRange", "bytes */0", 0, false,
+                                WebRequestState::Pending, 0, nullptr},
         RangeNotSatisfiableCase{"TotalAboveOffset", "bytes */5000", 4000, false,
                                 WebRequestState::Pending, 5000, nullptr},
         RangeNotSatisfiableCase{"TotalBelowOffset", "bytes */3000", 5000, false,
@@ -326,35 +337,257 @@ INSTANTIATE_TEST_SUITE_P(
                                 WebRequestState::ConnectionFailed, 0, "Error connecting to "}),
     [](const auto& testCase) { return std::string(testCase.param.name); });
 
-TEST_F(WebRequestTest, ReadsNoBodyWithoutContentLength)
+// Bodies whose length only their end tells: chunked (POCO decodes them) or ended by the
+// server closing the connection.
+struct UnknownLengthCase
 {
-    HttpReply reply = HttpReply::json(R"({"a":"1"})");
+    const char* name;
+    std::size_t size;
+    bool chunked;
+    std::size_t chunkBytes;
+};
+
+class BodyOfUnknownLength : public ::testing::TestWithParam<UnknownLengthCase>
+{
+};
+
+TEST_P(BodyOfUnknownLength, IsReadWhole)
+{
+    const auto& param = GetParam();
+    HttpTestServer server;
+    HttpReply reply = HttpReply::withStatus(200, bytesOf(param.size));
     reply.sendContentLength = false;
-    server.reply("/x", reply);
+    reply.chunked = param.chunked;
+    reply.chunkBytes = param.chunkBytes;
+    server.reply("/f", reply);
+    WebRequest request;
 
-    EXPECT_EQ(downloadText(request, server.url("/x")), "");
-    EXPECT_EQ(request.state(), WebRequestState::Complete);
+    const std::string body = downloadText(request, server.url("/f"));
 
-    boost::property_tree::ptree tree;
-    EXPECT_FALSE(request.getJson(server.url("/x"), tree));
     EXPECT_EQ(request.state(), WebRequestState::Complete);
+    EXPECT_TRUE(body == bytesOf(param.size)) << body.size() << " bytes";
+    EXPECT_EQ(request.expectedTotalSize(), -1);
+    EXPECT_DOUBLE_EQ(request.progress(), 0.0);
 }
 
-TEST_F(WebRequestTest, EarlyCloseEndsCompleteWithFewerBytes)
+INSTANTIATE_TEST_SUITE_P(
+    WebRequest, BodyOfUnknownLength,
+    ::testing::Values(UnknownLengthCase{"EndedByClose", 3 * WebRequest::chunkSize + 5, false, 0},
+                      UnknownLengthCase{"EndedByCloseAfterWholeChunks", 2 * WebRequest::chunkSize,
+                                        false, 0},
+                      UnknownLengthCase{"EmptyEndedByClose", 0, false, 0},
+                      UnknownLengthCase{"Chunked", 100000, true, 7000},
+                      UnknownLengthCase{"ChunkedOneByteChunks", 3000, true, 1},
+                      UnknownLengthCase{"ChunkedEmpty", 0, true, 4096}),
+    [](const auto& testCase) { return std::string(testCase.param.name); });
+
+TEST_F(WebRequestTest, ParsesJsonOfUnknownLength)
+{
+    for (const bool chunked : {false, true})
+    {
+        HttpReply reply = HttpReply::json(R"({"total": "1", "resources": [{"a": "b"}]})");
+        reply.sendContentLength = false;
+        reply.chunked = chunked;
+        reply.chunkBytes = 5;
+        server.reply("/x", reply);
+        boost::property_tree::ptree tree;
+        ASSERT_TRUE(request.getJson(server.url("/x"), tree)) << chunked;
+        EXPECT_EQ(tree.get<std::string>("total"), "1");
+    }
+}
+
+// Wherever a body ends before its framing says it is whole, the request is Interrupted
+// with the bytes that arrived.
+struct EarlyEndCase
+{
+    const char* name;
+    ReplyEnding ending;
+    std::size_t sentBytes;
+    bool chunked;
+};
+
+class EarlyEndOfBody : public ::testing::TestWithParam<EarlyEndCase>
+{
+};
+
+TEST_P(EarlyEndOfBody, IsInterrupted)
+{
+    const auto& param = GetParam();
+    HttpTestServer server;
+    HttpReply reply = HttpReply::withStatus(200, bytesOf(20000));
+    reply.ending = param.ending;
+    reply.bytesBeforeEnding = param.sentBytes;
+    reply.chunked = param.chunked;
+    reply.chunkBytes = 3000;
+    server.reply("/f", reply);
+    WebRequest request;
+
+    const std::string body = downloadText(request, server.url("/f"));
+
+    EXPECT_EQ(request.state(), WebRequestState::Interrupted);
+    EXPECT_LE(body.size(), param.sentBytes);
+    if (param.ending == ReplyEnding::CloseAfterBytes)
+    {
+        EXPECT_EQ(body.size(), param.sentBytes);
+    }
+    EXPECT_TRUE(body == bytesOf(20000).substr(0, body.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WebRequest, EarlyEndOfBody,
+    ::testing::Values(
+        EarlyEndCase{"CloseInsideAChunk", ReplyEnding::CloseAfterBytes, 10000, false},
+        EarlyEndCase{"CloseAfterWholeChunks", ReplyEnding::CloseAfterBytes,
+                     2 * WebRequest::chunkSize, false},
+        EarlyEndCase{"CloseBeforeAnyByte", ReplyEnding::CloseAfterBytes, 0, false},
+        EarlyEndCase{"Reset", ReplyEnding::ResetAfterBytes, 10000, false},
+        EarlyEndCase{"ChunkedCutInsideAChunk", ReplyEnding::CloseAfterBytes, 10000, true},
+        EarlyEndCase{"ChunkedCutAfterAChunk", ReplyEnding::CloseAfterBytes, 9000, true},
+        EarlyEndCase{"ChunkedWithoutTheLastChunk", ReplyEnding::CloseAfterBytes, 20000, true}),
+    [](const auto& testCase) { return std::string(testCase.param.name); });
+
+TEST_F(WebRequestTest, EarlyEndReportsTheWholeResourceSizeAndTheProgressReached)
 {
     HttpReply reply = HttpReply::withStatus(200, bytesOf(20000));
     reply.ending = ReplyEnding::CloseAfterBytes;
     reply.bytesBeforeEnding = 10000;
     server.reply("/f", reply);
 
-    const std::string body = downloadText(request, server.url("/f"));
+    downloadText(request, server.url("/f"));
 
-    EXPECT_EQ(request.state(), WebRequestState::Complete);
-    EXPECT_EQ(body, bytesOf(10000));
     EXPECT_EQ(request.bytesWritten(), 10000);
     EXPECT_EQ(request.expectedTotalSize(), 20000);
     EXPECT_DOUBLE_EQ(request.progress(), 0.5);
 }
+
+// Answers whose body cannot be taken as the resource: a length that is not a byte count,
+// or an encoding this client does not undo. They are refused before any byte is read.
+struct UnusableHeaderCase
+{
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> fields;
+    const char* logged; // after "Bad response header: "
+};
+
+class UnusableHeader : public ::testing::TestWithParam<UnusableHeaderCase>
+{
+};
+
+TEST_P(UnusableHeader, IsRefusedAsInconsistent)
+{
+    HttpTestServer server;
+    HttpReply reply = HttpReply::json(R"({"total": "1", "resources": []})");
+    reply.sendContentLength = false;
+    reply.headers.insert(reply.headers.end(), GetParam().fields.begin(), GetParam().fields.end());
+    server.reply("/x", reply);
+    WebRequest request;
+    LogCapture log({"web"});
+
+    request.send(server.url("/x"));
+    const bool ok = request.isOk();
+    const WebRequestState state = request.state();
+    const bool hasData = request.hasMoreData();
+    boost::property_tree::ptree tree;
+    const bool parsed = request.getJson(server.url("/x"), tree);
+    const std::string text = log.text();
+
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(state, WebRequestState::Inconsistent);
+    EXPECT_FALSE(hasData);
+    EXPECT_FALSE(parsed);
+    EXPECT_EQ(request.state(), WebRequestState::Inconsistent);
+    EXPECT_EQ(countOf(text, std::string("Bad response header: ") + GetParam().logged + "\n"), 2u)
+        << text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WebRequest, UnusableHeader,
+    ::testing::Values(
+        UnusableHeaderCase{"NegativeLength", {{"Content-Length", "-5"}}, "Content-Length: -5"},
+        UnusableHeaderCase{
+            "LengthNotANumber", {{"Content-Length", "12abc"}}, "Content-Length: 12abc"},
+        UnusableHeaderCase{"FractionalLength", {{"Content-Length", "1.5"}}, "Content-Length: 1.5"},
+        UnusableHeaderCase{"SignedLength", {{"Content-Length", "+31"}}, "Content-Length: +31"},
+        UnusableHeaderCase{"LengthBeyond64Bits",
+                           {{"Content-Length", "99999999999999999999"}},
+                           "Content-Length: 99999999999999999999"},
+        UnusableHeaderCase{"TwoDifferentLengths",
+                           {{"Content-Length", "31"}, {"Content-Length", "30"}},
+                           "Content-Length: 30"},
+        UnusableHeaderCase{"Gzip",
+                           {{"Content-Length", "31"}, {"Content-Encoding", "gzip"}},
+                           "Content-Encoding: gzip"},
+        UnusableHeaderCase{"Brotli",
+                           {{"Content-Length", "31"}, {"Content-Encoding", "br"}},
+                           "Content-Encoding: br"},
+        UnusableHeaderCase{"TransferEncodedOtherwise",
+                           {{"Transfer-Encoding", "gzip"}},
+                           "Transfer-Encoding: gzip"}),
+    [](const auto& testCase) { return std::string(testCase.param.name); });
+
+TEST_F(WebRequestTest, AcceptsAnIdentityEncodingAndTwoEqualLengths)
+{
+    HttpReply reply = HttpReply::json(R"({"a": "1"})");
+    reply.sendContentLength = false;
+    reply.headers.emplace_back("Content-Encoding", "Identity");
+    reply.headers.emplace_back("Content-Length", "10");
+    reply.headers.emplace_back("Content-Length", "10");
+    server.reply("/x", reply);
+    boost::property_tree::ptree tree;
+    ASSERT_TRUE(request.getJson(server.url("/x"), tree));
+    EXPECT_EQ(tree.get<std::string>("a"), "1");
+}
+
+// The Content-Range of a 206 is kept only when it is well formed and covers the body.
+struct ContentRangeCase
+{
+    const char* name;
+    std::string field;
+    std::optional<ContentRange> expected;
+    std::int64_t expectedTotal;
+};
+
+class PartialContentRange : public ::testing::TestWithParam<ContentRangeCase>
+{
+};
+
+TEST_P(PartialContentRange, IsReadStrictly)
+{
+    const auto& param = GetParam();
+    HttpTestServer server;
+    HttpReply reply = HttpReply::withStatus(206, bytesOf(4000));
+    reply.headers.emplace_back("Content-Range", param.field);
+    server.reply("/f", reply);
+    WebRequest request;
+    request.setStartOffset(1000);
+
+    request.send(server.url("/f"));
+
+    EXPECT_TRUE(request.isOk());
+    const auto range = request.contentRange();
+    ASSERT_EQ(range.has_value(), param.expected.has_value());
+    if (range)
+    {
+        EXPECT_EQ(range->first, param.expected->first);
+        EXPECT_EQ(range->last, param.expected->last);
+        EXPECT_EQ(range->total, param.expected->total);
+    }
+    EXPECT_EQ(request.expectedTotalSize(), param.expectedTotal);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WebRequest, PartialContentRange,
+    ::testing::Values(
+        ContentRangeCase{"AsAsked", "bytes 1000-4999/5000", ContentRange{1000, 4999, 5000}, 5000},
+        ContentRangeCase{"ElsewhereButWellFormed", "bytes 0-3999/9000", ContentRange{0, 3999, 9000},
+                         9000},
+        ContentRangeCase{"UnknownTotal", "bytes 1000-4999/*", ContentRange{1000, 4999, -1}, 5000},
+        ContentRangeCase{"LongerThanTheBody", "bytes 1000-5999/6000", std::nullopt, 5000},
+        ContentRangeCase{"EndBeyondTheTotal", "bytes 1000-4999/4000", std::nullopt, 5000},
+        ContentRangeCase{"NoEnd", "bytes 1000-/5000", std::nullopt, 5000},
+        ContentRangeCase{"OtherUnit", "items 1000-4999/5000", std::nullopt, 5000},
+        ContentRangeCase{"NotSatisfiableForm", "bytes */5000", std::nullopt, 5000}),
+    [](const auto& testCase) { return std::string(testCase.param.name); });
 
 TEST_F(WebRequestTest, UnreachableHostThenReachableOneWithTheSameObject)
 {
@@ -429,11 +662,29 @@ TEST_F(WebRequestTest, ProgressIsReadableFromAnotherThreadDuringTheTransfer)
     EXPECT_FALSE(progressWentBackwards);
 }
 
+// A JSON text of `size` bytes: an envelope whose resources are `element` repeated.
+std::string repeatedResources(const std::string& element, std::size_t size)
+{
+    std::string text = R"({"total":1,"resources":[)" + element;
+    while (text.size() + element.size() + 3 < size)
+        text += "," + element;
+    return text + "]}";
+}
+
+HttpReply jsonOf(std::string text, bool chunked = false, bool withLength = true)
+{
+    HttpReply reply = HttpReply::json(std::move(text));
+    reply.chunked = chunked;
+    reply.chunkBytes = 64 * 1024;
+    reply.sendContentLength = withLength;
+    return reply;
+}
+
 struct HostileJsonCase
 {
     const char* name;
-    std::string (*body)();
-    const char* logged;
+    HttpReply (*reply)();
+    const char* reason; // logged after "Invalid json format Response: "
 };
 
 class HostileJson : public ::testing::TestWithParam<HostileJsonCase>
@@ -443,7 +694,7 @@ class HostileJson : public ::testing::TestWithParam<HostileJsonCase>
 TEST_P(HostileJson, EndsInFailureWithoutCrashing)
 {
     HttpTestServer server;
-    server.serveJson("/x", GetParam().body());
+    server.reply("/x", GetParam().reply());
     WebRequest request;
     boost::property_tree::ptree tree;
     LogCapture log({"web"});
@@ -452,43 +703,58 @@ TEST_P(HostileJson, EndsInFailureWithoutCrashing)
     const std::string text = log.text();
 
     EXPECT_FALSE(parsed);
-    EXPECT_NE(text.find(GetParam().logged), std::string::npos) << text.substr(0, 2000);
+    const auto start = text.find("Invalid json format Response: ");
+    ASSERT_NE(start, std::string::npos) << text.substr(0, 2000);
+    const std::string line = text.substr(start, text.find('\n', start) - start);
+    EXPECT_NE(line.find(GetParam().reason), std::string::npos) << line;
     EXPECT_TRUE(tree.empty());
 }
+
+const std::size_t sixteenMegabytes = 16 * 1024 * 1024;
 
 INSTANTIATE_TEST_SUITE_P(
     WebRequest, HostileJson,
     ::testing::Values(
-        HostileJsonCase{"Empty", [] { return std::string(); }, "Invalid json format Response: "},
-        HostileJsonCase{"Garbage", [] { return std::string("{\"total\": 1,,}"); },
-                        "Invalid json format Response: "},
-        HostileJsonCase{"Truncated", [] { return std::string(R"({"resources": [{"a": )"); },
-                        "Invalid json format Response: "},
-        HostileJsonCase{"DeepArrays", [] { return std::string(1000000, '['); },
-                        "Invalid json format Response: nesting deeper than 256 levels"},
+        HostileJsonCase{"Empty", [] { return jsonOf(""); }, ""},
+        HostileJsonCase{"Garbage", [] { return jsonOf("{\"total\": 1,,}"); }, ""},
+        HostileJsonCase{"Truncated", [] { return jsonOf(R"({"resources": [{"a": )"); }, ""},
+        HostileJsonCase{"DeepArrays", [] { return jsonOf(std::string(1000000, '[')); },
+                        "nesting deeper than 256 levels"},
         HostileJsonCase{"DeepObjects",
                         []
                         {
                             std::string text;
                             for (int level = 0; level < 100000; ++level)
                                 text += "{\"a\":";
-                            return text + "1" + std::string(100000, '}');
+                            return jsonOf(text + "1" + std::string(100000, '}'));
                         },
-                        "Invalid json format Response: nesting deeper than 256 levels"},
+                        "nesting deeper than 256 levels"},
+        HostileJsonCase{"ManyNumbers", [] { return jsonOf(repeatedResources("0", 1000000)); },
+                        "more than 20000 values"},
+        HostileJsonCase{"ManyEmptyObjects", [] { return jsonOf(repeatedResources("{}", 1000000)); },
+                        "more than 20000 values"},
         HostileJsonCase{"LargerThanTheLimit",
-                        [] { return "\"" + std::string(WebRequest::maxJsonSize, 'x') + "\""; },
-                        "Invalid json format Response: response of 16777218 bytes"}),
+                        [] { return jsonOf("\"" + std::string(sixteenMegabytes, 'x') + "\""); },
+                        "response of 16777218 bytes is larger than 1048576"},
+        HostileJsonCase{"LargerThanTheLimitChunked",
+                        [] { return jsonOf(repeatedResources("0", sixteenMegabytes), true); },
+                        "document larger than 1048576 bytes"},
+        HostileJsonCase{"LargerThanTheLimitWithoutLength",
+                        []
+                        { return jsonOf(repeatedResources("{}", sixteenMegabytes), false, false); },
+                        "document larger than 1048576 bytes"}),
     [](const auto& testCase) { return std::string(testCase.param.name); });
 
 TEST_F(WebRequestTest, ParsesALargeButLegalJsonAnswer)
 {
-    const std::string longText(8 * 1024 * 1024, 'x');
-    server.serveJson("/x",
-                     R"({"total": "1", "brackets": "[[[{{{", "notes": ")" + longText + R"("})");
+    const std::string longText(1000000, 'x');
+    server.serveJson("/x", R"({"total": "1", "brackets": "[[[{{{,,,", "quote": "\"[", "notes": ")" +
+                               longText + R"("})");
     boost::property_tree::ptree tree;
     ASSERT_TRUE(request.getJson(server.url("/x"), tree));
     EXPECT_EQ(tree.get<std::string>("notes").size(), longText.size());
-    EXPECT_EQ(tree.get<std::string>("brackets"), "[[[{{{");
+    EXPECT_EQ(tree.get<std::string>("brackets"), "[[[{{{,,,");
+    EXPECT_EQ(tree.get<std::string>("quote"), "\"[");
 }
 
 TEST_F(WebRequestTest, TruncatedJsonBodyIsNotParsed)
@@ -501,7 +767,8 @@ TEST_F(WebRequestTest, TruncatedJsonBodyIsNotParsed)
     EXPECT_FALSE(request.getJson(server.url("/x"), tree));
 }
 
-// One test for all stalls, run side by side, because each waits for the 10-second time-out.
+// One test for all stalls and dribbles, run side by side, because each waits for the
+// 10-second time-out or deadline.
 TEST(WebRequestTimeout, StalledServerEndsInAFailureStateInsteadOfHanging)
 {
     HttpTestServer server;
@@ -512,37 +779,69 @@ TEST(WebRequestTimeout, StalledServerEndsInAFailureStateInsteadOfHanging)
     stalling.ending = ReplyEnding::StallAfterBytes;
     stalling.bytesBeforeEnding = 10000; // one whole chunk arrives before the stall
     server.reply("/stalling", stalling);
+    // One byte a second, never a pause long enough for a socket time-out: only the whole
+    // request's deadline ends these.
+    HttpReply dribbledHeader = HttpReply::json(R"({"total": "1", "resources": []})");
+    dribbledHeader.dribbleHeader = true;
+    dribbledHeader.dribbleBytes = 1;
+    dribbledHeader.dribbleInterval = std::chrono::seconds(1);
+    server.reply("/dribbled-header", dribbledHeader);
+    HttpReply dribbledBody = dribbledHeader;
+    dribbledBody.dribbleHeader = false;
+    dribbledBody.body = R"({"total": "1", "resources": [)" + std::string(200, ' ') + "]}";
+    server.reply("/dribbled-body", dribbledBody);
     LogCapture log({"web"});
 
     WebRequestState silentState{}, stallingState{}, stallingPastEndState{};
+    WebRequestState dribbledHeaderState{}, dribbledBodyState{};
+    bool dribbledHeaderParsed = true;
+    bool dribbledBodyParsed = true;
     std::string stallingBody;
-    const bool gaveUp =
-        finishesBefore(std::chrono::seconds(60), {&server},
-                       [&]
-                       {
-                           std::thread silentClient(
-                               [&]
-                               {
-                                   WebRequest request;
-                                   downloadText(request, server.url("/silent"));
-                                   silentState = request.state();
-                               });
-                           std::thread stallingClient(
-                               [&]
-                               {
-                                   WebRequest request;
-                                   stallingBody = downloadText(request, server.url("/stalling"));
-                                   stallingState = request.state();
-                               });
-                           // An output already longer than the expected size: the failure
-                           // comes after bytesWritten passed the total.
-                           WebRequest request;
-                           std::ostringstream longOutput(bytesOf(30000), std::ios::ate);
-                           download(request, server.url("/stalling"), longOutput);
-                           stallingPastEndState = request.state();
-                           silentClient.join();
-                           stallingClient.join();
-                       });
+    const bool gaveUp = finishesBefore(
+        std::chrono::seconds(60), {&server},
+        [&]
+        {
+            std::thread silentClient(
+                [&]
+                {
+                    WebRequest request;
+                    downloadText(request, server.url("/silent"));
+                    silentState = request.state();
+                });
+            std::thread stallingClient(
+                [&]
+                {
+                    WebRequest request;
+                    stallingBody = downloadText(request, server.url("/stalling"));
+                    stallingState = request.state();
+                });
+            std::thread dribbledHeaderClient(
+                [&]
+                {
+                    WebRequest request;
+                    boost::property_tree::ptree tree;
+                    dribbledHeaderParsed = request.getJson(server.url("/dribbled-header"), tree);
+                    dribbledHeaderState = request.state();
+                });
+            std::thread dribbledBodyClient(
+                [&]
+                {
+                    WebRequest request;
+                    boost::property_tree::ptree tree;
+                    dribbledBodyParsed = request.getJson(server.url("/dribbled-body"), tree);
+                    dribbledBodyState = request.state();
+                });
+            // An output already longer than the expected size: the failure
+            // comes after bytesWritten passed the total.
+            WebRequest request;
+            std::ostringstream longOutput(bytesOf(30000), std::ios::ate);
+            download(request, server.url("/stalling"), longOutput);
+            stallingPastEndState = request.state();
+            silentClient.join();
+            stallingClient.join();
+            dribbledHeaderClient.join();
+            dribbledBodyClient.join();
+        });
 
     const std::string text = log.text();
     EXPECT_TRUE(gaveUp) << "a request did not give up after its time-out";
@@ -552,6 +851,84 @@ TEST(WebRequestTimeout, StalledServerEndsInAFailureStateInsteadOfHanging)
     EXPECT_EQ(stallingBody, bytesOf(20000).substr(0, stallingBody.size()));
     EXPECT_GE(stallingBody.size(), WebRequest::chunkSize);
     EXPECT_EQ(countOf(text, "Error connecting to " + server.url("/silent") + ": "), 1u) << text;
+    EXPECT_FALSE(dribbledHeaderParsed);
+    EXPECT_EQ(dribbledHeaderState, WebRequestState::ConnectionFailed);
+    EXPECT_EQ(countOf(text, "Error connecting to " + server.url("/dribbled-header") +
+                                ": Timeout: the request took longer than its deadline of 10 s"),
+              1u)
+        << text;
+    EXPECT_FALSE(dribbledBodyParsed);
+    EXPECT_EQ(dribbledBodyState, WebRequestState::Interrupted);
+    EXPECT_EQ(countOf(text, "Transfer from " + server.url("/dribbled-body") +
+                                " cut: the request took longer than its deadline of 10 s"),
+              1u)
+        << text;
+}
+
+// A low-speed limit ends what a server dribbles or stalls once its window has passed,
+// and leaves a steady transfer alone. All run side by side.
+TEST(WebRequestLowSpeed, CutsSlowTransfersAndKeepsFastOnes)
+{
+    const LowSpeedLimit limit{100, std::chrono::seconds(2)};
+    HttpTestServer server;
+    HttpReply dribbled = HttpReply::withStatus(200, bytesOf(100000));
+    dribbled.dribbleBytes = 1;
+    dribbled.dribbleInterval = std::chrono::milliseconds(100);
+    server.reply("/dribbled", dribbled);
+    HttpReply dribbledHeader = dribbled;
+    dribbledHeader.dribbleHeader = true;
+    server.reply("/dribbled-header", dribbledHeader);
+    HttpReply stalling = HttpReply::withStatus(200, bytesOf(20000));
+    stalling.ending = ReplyEnding::StallAfterBytes;
+    stalling.bytesBeforeEnding = 10000;
+    server.reply("/stalling", stalling);
+    const std::string big = bytesOf(4 * 1024 * 1024);
+    server.serveContent("/big", big);
+    LogCapture log({"web"});
+
+    auto fetch = [&](const std::string& path, WebRequestState& state, std::string& body)
+    {
+        WebRequest request;
+        request.setLowSpeedLimit(limit);
+        body = downloadText(request, server.url(path));
+        state = request.state();
+    };
+    WebRequestState dribbledState{}, headerState{}, stallingState{}, bigState{};
+    std::string dribbledBody, headerBody, stallingBody, bigBody;
+    const bool ended = finishesBefore(
+        std::chrono::seconds(60), {&server},
+        [&]
+        {
+            std::thread dribbledClient([&] { fetch("/dribbled", dribbledState, dribbledBody); });
+            std::thread headerClient([&] { fetch("/dribbled-header", headerState, headerBody); });
+            std::thread stallingClient([&] { fetch("/stalling", stallingState, stallingBody); });
+            fetch("/big", bigState, bigBody);
+            dribbledClient.join();
+            headerClient.join();
+            stallingClient.join();
+        });
+    const std::string text = log.text();
+
+    EXPECT_TRUE(ended) << "a slow transfer was not cut";
+    EXPECT_EQ(dribbledState, WebRequestState::Interrupted);
+    EXPECT_TRUE(dribbledBody == bytesOf(100000).substr(0, dribbledBody.size()));
+    EXPECT_EQ(countOf(text, "Transfer from " + server.url("/dribbled") +
+                                " cut: fewer than 100 bytes arrived in 2 s\n"),
+              1u)
+        << text;
+    EXPECT_EQ(headerState, WebRequestState::ConnectionFailed);
+    EXPECT_EQ(countOf(text, "Error connecting to " + server.url("/dribbled-header") +
+                                ": Timeout: fewer than 100 bytes arrived in 2 s\n"),
+              1u)
+        << text;
+    EXPECT_EQ(stallingState, WebRequestState::Interrupted);
+    EXPECT_TRUE(stallingBody == bytesOf(10000).substr(0, stallingBody.size()));
+    EXPECT_EQ(countOf(text, "Transfer from " + server.url("/stalling") +
+                                " cut: no byte arrived in 2 s\n"),
+              1u)
+        << text;
+    EXPECT_EQ(bigState, WebRequestState::Complete);
+    EXPECT_TRUE(bigBody == big);
 }
 
 TEST(WebRequestStateNumbers, AreFixed)
