@@ -1,5 +1,6 @@
 #include "UpdateManager/UpdateManager.h"
 
+#include "UpdateManager/core/MaskedUrl.h"
 #include "UpdateManager/install/InstallThread.h"
 #include "UpdateManager/scan/KnownFolders.h"
 #include "UpdateManager/web/CTiming.h"
@@ -256,8 +257,8 @@ void UpdateManager::rejectUnusableInstallerPath(ProductInfo& info)
         log(LogError, " Cannot download the installer of ", info.description.sku,
             ": no Downloads folder");
     else
-        log(LogError, " Invalid installer file name in '", info.description.permalink, "' for ",
-            info.description.sku, ": it must be a plain file name");
+        log(LogError, " Invalid installer file name in '", maskedUrl(info.description.permalink),
+            "' for ", info.description.sku, ": it must be a plain file name");
     info.installer.setStatus(Error);
 }
 
@@ -459,7 +460,7 @@ bool UpdateManager::launchDownload(const ProductKey& key, bool force)
             log(LogError, "Can't launch download for ", key.sku, ": no Downloads folder");
         else
             log(LogError, "Can't launch download for ", key.sku,
-                ": no usable installer file name in '", description.permalink, "'");
+                ": no usable installer file name in '", maskedUrl(description.permalink), "'");
         return false;
     }
     UpdateStatus status = info.installer.getStatus();
@@ -650,8 +651,8 @@ void UpdateManager::dumpProducts() const
     {
         const ProductDescription& description = record.second.description;
         log(LogDebug, "Data for ", description.name, ":",
-            "\n  URL:            ", description.permalink, "\n  SKU:            ", description.sku,
-            "\n  Type:           ", description.type,
+            "\n  URL:            ", maskedUrl(description.permalink),
+            "\n  SKU:            ", description.sku, "\n  Type:           ", description.type,
             "\n  Local version:  ", description.localVersion,
             "\n  Latest Version: ", description.version,
             "\n  Installer File: ", record.second.installer.installerPath(),
