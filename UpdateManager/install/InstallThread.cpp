@@ -69,17 +69,19 @@ void InstallThread::runWaitingInstallers()
     {
         if (installer == nullptr)
             continue;
+        // Once runInstaller publishes the status, the update manager may give the installer
+        // another source; the path for a later message is taken while it cannot.
+        const std::string path = installer->installerPath().string();
         installer->runInstaller();
-        recordFinished(installer);
+        recordFinished(installer, path);
     }
 }
 
-void InstallThread::recordFinished(Installer* installer)
+void InstallThread::recordFinished(Installer* installer, const std::string& path)
 {
     if (finished.push(installer))
         return;
-    CLog::getInstance()->log("install", LogError, "Cannot record the end of installer ",
-                             installer->installerPath().string(),
+    CLog::getInstance()->log("install", LogError, "Cannot record the end of installer ", path,
                              ": too many finished installers are waiting");
     installer->setStatus(Error);
 }

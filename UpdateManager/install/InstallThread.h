@@ -7,6 +7,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <string>
 #include <thread>
 
 namespace Veltora::UpdateManager
@@ -43,7 +44,7 @@ private:
 
     void run();
     void runWaitingInstallers();
-    void recordFinished(Installer* installer);
+    void recordFinished(Installer* installer, const std::string& path);
     void waitForRequest();
 
     std::thread thread;

@@ -3,6 +3,7 @@
 
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/TextSearch.h"
 #include "tests/support/WaitUntil.h"
 
 #include <gtest/gtest.h>
@@ -10,12 +11,16 @@
 #include <boost/filesystem/fstream.hpp>
 #include <boost/filesystem/operations.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <deque>
 #include <functional>
+#include <pthread.h>
+#include <sched.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 using namespace Veltora::UpdateManager;
 namespace fs = boost::filesystem;
@@ -255,6 +260,97 @@ TEST_F(InstallThreadTest, FullRingsAreReported)
     const std::string text = log.text();
     EXPECT_NE(text.find("Cannot queue installer "), std::string::npos) << text;
     EXPECT_NE(text.find("Cannot record the end of installer "), std::string::npos) << text;
+}
+
+// While it lives, the calling thread runs on the first processor it may use, and the
+// install thread, made by the constructor, on the second (threads inherit the processors
+// of the thread that makes them). With a single processor it changes nothing.
+class ProcessorPinning
+{
+public:
+    ProcessorPinning()
+    {
+        pthread_getaffinity_np(pthread_self(), sizeof(original), &original);
+        std::vector<int> allowed;
+        for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+            if (CPU_ISSET(cpu, &original))
+                allowed.push_back(cpu);
+        if (allowed.size() >= 2)
+            pin(allowed[1]);
+        InstallThread::getInstance();
+        if (allowed.size() >= 2)
+            pin(allowed[0]);
+    }
+    ~ProcessorPinning() { pthread_setaffinity_np(pthread_self(), sizeof(original), &original); }
+    ProcessorPinning(const ProcessorPinning&) = delete;
+    ProcessorPinning& operator=(const ProcessorPinning&) = delete;
+
+private:
+    static void pin(int cpu)
+    {
+        cpu_set_t only;
+        CPU_ZERO(&only);
+        CPU_SET(cpu, &only);
+        pthread_setaffinity_np(pthread_self(), sizeof(only), &only);
+    }
+
+    cpu_set_t original{};
+};
+
+// An installer whose end cannot be recorded is named in the error by the path it was run
+// from. Its new status lets the update manager give it another source at once, so the
+// path must be taken before that status is published (ThreadSanitizer reports the race).
+TEST_F(InstallThreadTest, UnrecordedInstallerIsNamedByThePathItRanFrom)
+{
+    Veltora::Testing::LogCapture log({"install"});
+    // The install thread on a processor of its own, so that it cannot finish an installer
+    // while this thread waits for the processor.
+    const ProcessorPinning pinning;
+    std::deque<Installer> finished(32);
+    for (Installer& installer : finished)
+    {
+        installer.setSource("http://host/Gone.exe", folder / "Gone.exe");
+        installer.setStatus(InstallInProgress);
+        installer.startInstall();
+    }
+    ASSERT_TRUE(waitFor(
+        [&]
+        {
+            return std::all_of(finished.begin(), finished.end(),
+                               [](const Installer& installer)
+                               { return installer.getStatus() == UpdateNeeded; });
+        }));
+
+    // Many in turn: the manager must catch one in the moment between its status and its
+    // report for the race to show.
+    std::deque<Installer> extras(20);
+    for (Installer& extra : extras)
+    {
+        extra.setSource("http://host/Extra.exe", folder / "Extra.exe");
+        extra.setStatus(InstallInProgress);
+        extra.startInstall();
+        // What the update manager may do the moment the installer is no longer busy; the
+        // wait spins so as not to miss that moment.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (extra.getStatus() == InstallInProgress &&
+               std::chrono::steady_clock::now() < deadline)
+        {
+        }
+        EXPECT_TRUE(waitFor(
+            [&]
+            {
+                extra.setSource("http://host/Other.exe", folder / "Other.exe");
+                return extra.getStatus() == Error;
+            }));
+    }
+
+    InstallThread::destroyInstance();
+    const std::string text = log.text();
+    EXPECT_EQ(Veltora::Testing::countOf(text, "Cannot record the end of installer " +
+                                                  (folder / "Extra.exe").string() +
+                                                  ": too many finished installers are waiting"),
+              extras.size())
+        << text;
 }
 
 // Quote characters in a path are part of the file's name: the child gets the path exactly,
