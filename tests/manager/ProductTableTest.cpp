@@ -212,6 +212,33 @@ INSTANTIATE_TEST_SUITE_P(Manager, PermalinkTest,
                          [](const ::testing::TestParamInfo<std::string>& param)
                          { return "Case" + std::to_string(param.index); });
 
+// A permalink's password never reaches the log: the messages that show the permalink show
+// "user:***@" instead of its user information.
+TEST_F(ManagerTest, PermalinkPasswordStaysOutOfTheLog)
+{
+    createManager();
+    Release release;
+    release.permalink = "http://alice:s3cret@" + server->hostAndPort() + "/files/";
+    publish(release);
+    manager().addProduct(alpha, "0.0");
+    EXPECT_FALSE(manager().launchDownload(alpha, true));
+    const std::string masked = "http://alice:***@" + server->hostAndPort() + "/files/";
+
+    const std::vector<LogLine> log = finish();
+    for (const LogLine& line : log)
+        EXPECT_EQ(line.message.find("s3cret"), std::string::npos) << line.message;
+    EXPECT_FALSE(
+        messagesStartingWith(log, " Invalid installer file name in '" + masked + "'").empty());
+    EXPECT_EQ(messagesStartingWith(log, "Can't launch download for ALPHA: no usable installer "
+                                        "file name in '" +
+                                            masked + "'")
+                  .size(),
+              1u);
+    EXPECT_EQ(
+        messagesStartingWith(log, "Data for Alpha:\n  URL:            " + masked + "\n").size(),
+        1u);
+}
+
 TEST_F(ManagerTest, PermalinkWithoutSlashIsTheFileName)
 {
     createManager();
