@@ -462,8 +462,8 @@ protected:
         writeBytes(target, content->substr(0, resumeAt));
     }
 
-    // Waits until the transfer stands still: every whole 8192-byte chunk sent before the
-    // stall is in the file, and the read of the last, partial chunk waits for more.
+    // Waits until the transfer has come to the stall: every whole 8192-byte chunk sent
+    // before it is in the file. The job then waits for more bytes until the server stops.
     bool waitForStall(const DownloaderBackgrounder& downloader) const
     {
         const std::size_t wholeChunks = sentBeforeStall / 8192 * 8192;
@@ -472,7 +472,16 @@ protected:
         return waitFor([&] { return downloader.progress() == stalledAt; });
     }
 
-    std::string partialContent() const { return content->substr(0, resumeAt + sentBeforeStall); }
+    // What a stalled job leaves when it ends: the content's start, with at least the whole
+    // chunks read before the stall. The last, partial chunk may be missing: the job may end
+    // before reading it, and the server, stopped, may not even have sent all of it.
+    void expectPartialFile() const
+    {
+        const std::string partial = readBytes(target);
+        EXPECT_GE(partial.size(), resumeAt + sentBeforeStall / 8192 * 8192);
+        EXPECT_LE(partial.size(), resumeAt + sentBeforeStall);
+        EXPECT_TRUE(partial == content->substr(0, partial.size()));
+    }
 
     std::size_t resumeAt = 400000;
     std::size_t sentBeforeStall = 1024 * 1024 + 5;
@@ -502,10 +511,7 @@ TEST_F(StalledTransfer, StopWithWaitingReturnsPausedAndKeepsThePartialFile)
         downloader.stop(true);
         EXPECT_EQ(downloader.state(), stateOf(DownloadState::Paused));
     }
-    const std::string partial = readBytes(target);
-    EXPECT_GE(partial.size(), resumeAt + sentBeforeStall / 8192 * 8192);
-    EXPECT_LE(partial.size(), resumeAt + sentBeforeStall);
-    EXPECT_TRUE(partial == content->substr(0, partial.size()));
+    expectPartialFile();
     const std::string text = log.text();
     EXPECT_NE(text.find("Download complete (\"" + target.string() + "\")"), std::string::npos)
         << text;
@@ -533,7 +539,7 @@ TEST_F(StalledTransfer, SecondStartIsIdleAtOnceAndRunsAfterTheFirst)
     ASSERT_TRUE(waitFor([&] { return downloader.state() == stateOf(DownloadState::Completed); }));
     EXPECT_EQ(otherServer.requestCount(), 1u);
     EXPECT_TRUE(readBytes(folder / "Second.exe") == *content);
-    EXPECT_TRUE(readBytes(target) == partialContent());
+    expectPartialFile();
 }
 
 // Answers one request with a body announced as a terabyte and streams patterned bytes for
