@@ -31,6 +31,7 @@ INSTANTIATE_TEST_SUITE_P(
         std::pair{"http://host/path@with/at?mail=a@b", "http://host/path@with/at?mail=a@b"},
         std::pair{"http://host:8080/x", "http://host:8080/x"},
         std::pair{"host:8080/x", "host:8080/x"}, std::pair{"", ""},
-        std::pair{"not a url", "not a url"}, std::pair{"@", ":***@"}));
+        std::pair{"not a url", "not a url"}, std::pair{"@", ":***@"}),
+    [](const auto& testCase) { return "Url" + std::to_string(testCase.index); });
 
 } // namespace
