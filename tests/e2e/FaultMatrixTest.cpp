@@ -10,8 +10,9 @@
 // A new row needs only an `arrange` function and its expectations: a server behaviour is
 // set up through `run.server` (HttpTestServer, after publishProbeRelease to replace a
 // route), the --server text through `run.serverArgument`, an environment change (log
-// levels, say) through `run.options`, and a text the output must never show (a password)
-// goes into `run.secrets`. A run that does not end within the deadline fails its row.
+// levels, say) through `run.options`; a text the output must never show (a password) goes
+// into `run.secrets`, one it must show into `run.shown`. A run that does not end within the
+// deadline fails its row.
 #include "tests/e2e/UpdaterRunFixture.h"
 
 #include "tests/support/ChildProbeRecord.h"
@@ -30,6 +31,10 @@ using namespace Veltora::Testing;
 namespace
 {
 const std::string productName = "product";
+
+// Every log category at its lowest level.
+const std::string everyLogLine = "update_manager=debug,install=debug,download=debug,web=debug,"
+                                 "description=debug,timing=debug,external=debug";
 
 // Relaunch arguments that must reach the product byte for byte.
 const std::vector<std::string> awkwardArguments = {
@@ -99,6 +104,28 @@ public:
     {
         relaunch = true;
         relaunchArguments = arguments;
+    }
+
+    // The resources answer's header comes at once, its body one byte per `interval`.
+    void dribbleResourcesAnswer(std::chrono::milliseconds interval)
+    {
+        HttpReply reply = HttpReply::json(R"({"total":1,"resources":[]})");
+        reply.dribbleBytes = 1;
+        reply.dribbleInterval = interval;
+        server.reply(resourcesPath(), reply);
+    }
+
+    // Every answer for the installer, resumes included, sends one byte per `interval`.
+    void dribbleInstaller(std::chrono::milliseconds interval)
+    {
+        server.on(installerPath,
+                  [this, interval](const RecordedRequest& request)
+                  {
+                      HttpReply reply = installerReply(request);
+                      reply.dribbleBytes = 1;
+                      reply.dribbleInterval = interval;
+                      return reply;
+                  });
     }
 
     void plantFile(const fs::path& file, const std::string& content)
@@ -227,6 +254,9 @@ public:
     // The text given with --server; empty: the loopback server's host and port.
     std::string serverArgument;
     std::vector<std::string> secrets;
+    // Texts the output must show, such as the masked form of those secrets (which proves
+    // that the lines that would carry them were written).
+    std::vector<std::string> shown;
 
 private:
     // Everything below `folder`, links not followed, as relative paths.
@@ -296,6 +326,8 @@ TEST_P(FaultRun, EndsAsTheRowSays)
     checkChildren(row);
     for (const std::string& secret : secrets)
         EXPECT_FALSE(contains(output, secret)) << secret << "\n" << output;
+    for (const std::string& text : shown)
+        EXPECT_TRUE(contains(output, text)) << text << "\n" << output;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -377,6 +409,49 @@ INSTANTIATE_TEST_SUITE_P(
                  {
                      run.publishProbeRelease({{"release_notes_html", "\"<p>notes</p>\""}});
                      run.makeWorkFolderReadOnly();
+                 },
+                 UserAction::None, 0, true, false, DownloadsLeft::Nothing},
+        // No wait without end: an address the updater cannot fetch fails the download at
+        // once; a resources answer that never completes meets the query's deadline; an
+        // installer that trickles in counts as cut by the low-speed limit, and after five
+        // resumes the update fails.
+        FaultRow{"PermalinkWithTheFtpScheme",
+                 [](FaultRun& run)
+                 {
+                     run.publishProbeRelease({{"permalink", "\"ftp://" + run.server.hostAndPort() +
+                                                                installerPath + "\""}});
+                     run.relaunchWith({});
+                 },
+                 UserAction::None, 2, false, false, DownloadsLeft::Nothing},
+        FaultRow{"ResourcesAnswerDribbled",
+                 [](FaultRun& run)
+                 {
+                     run.publishProbeRelease();
+                     run.dribbleResourcesAnswer(std::chrono::seconds(3));
+                 },
+                 UserAction::None, 1, false, false, DownloadsLeft::Nothing},
+        FaultRow{"InstallerDribbled",
+                 [](FaultRun& run)
+                 {
+                     run.publishProbeRelease();
+                     run.dribbleInstaller(std::chrono::seconds(5));
+                     run.options.environment["UPDATER_LOW_SPEED_LIMIT"] = "1024/1";
+                 },
+                 UserAction::None, 2, false, false, DownloadsLeft::NoConfirmFile},
+        // A password in the server's address and in the permalink reaches no log line at
+        // any level, while both addresses are used with it.
+        FaultRow{"PasswordsInAddressesStayOutOfTheLog",
+                 [](FaultRun& run)
+                 {
+                     run.server.requireBasicAuth("user", "secret");
+                     run.serverArgument = "user:secret@" + run.server.hostAndPort();
+                     const std::string permalink = run.server.url(installerPath);
+                     run.publishProbeRelease(
+                         {{"permalink", "\"http://user:secret@" +
+                                            permalink.substr(permalink.find("//") + 2) + "\""}});
+                     run.options.environment["UPDATER_LOG"] = everyLogLine;
+                     run.secrets.push_back("secret");
+                     run.shown.push_back("user:***@");
                  },
                  UserAction::None, 0, true, false, DownloadsLeft::Nothing}),
     [](const ::testing::TestParamInfo<FaultRow>& testCase) { return testCase.param.name; });
