@@ -8,6 +8,7 @@
 #include "UpdateManager/web/ResourceList.h"
 #include "UpdateManager/web/WebRequest.h"
 #include "log/CLog.h"
+#include "log/LogCategory.h"
 
 #include <boost/filesystem/operations.hpp>
 #include <boost/property_tree/ptree.hpp>
@@ -25,11 +26,9 @@ namespace Veltora::UpdateManager
 
 namespace
 {
-constexpr const char* logCategory = "update_manager";
-
 template <typename... Pieces> void log(int level, const Pieces&... pieces)
 {
-    CLog::getInstance()->log(logCategory, level, pieces...);
+    CLog::getInstance()->log(LogCategory::updateManager, level, pieces...);
 }
 
 // A product in one of these statuses keeps the installer source it was launched with.
@@ -644,7 +643,7 @@ bool UpdateManager::isDownloading(const std::string& sku, const std::string& typ
 
 void UpdateManager::dumpProducts() const
 {
-    if (!CLog::getInstance()->isEnabled(logCategory, LogDebug))
+    if (!CLog::getInstance()->isEnabled(LogCategory::updateManager, LogDebug))
         return;
     log(LogDebug, "  Local computed data:");
     for (const auto& record : products)

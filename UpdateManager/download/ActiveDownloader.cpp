@@ -1,6 +1,7 @@
 #include "UpdateManager/download/ActiveDownloader.h"
 
 #include "log/CLog.h"
+#include "log/LogCategory.h"
 
 namespace Veltora::UpdateManager
 {
@@ -23,7 +24,8 @@ void ActiveDownloader::post(const Job& job)
 
 void ActiveDownloader::run()
 {
-    CLog::getInstance()->log("download", LogDebug, "ActiveDownloader Start Thread", name);
+    CLog::getInstance()->log(LogCategory::download, LogDebug, "ActiveDownloader Start Thread",
+                             name);
     while (!done)
     {
         Job job;
@@ -31,7 +33,7 @@ void ActiveDownloader::run()
         if (job)
             job();
     }
-    CLog::getInstance()->log("download", LogDebug, "ActiveDownloader Exit Thread", name);
+    CLog::getInstance()->log(LogCategory::download, LogDebug, "ActiveDownloader Exit Thread", name);
 }
 
 void ActiveDownloader::setDone()

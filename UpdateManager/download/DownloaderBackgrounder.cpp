@@ -4,6 +4,7 @@
 #include "UpdateManager/download/DigestingFileStream.h"
 #include "UpdateManager/download/FileVerification.h"
 #include "log/CLog.h"
+#include "log/LogCategory.h"
 
 #include <Poco/Net/HTTPResponse.h>
 
@@ -100,7 +101,8 @@ void DownloaderBackgrounder::refuseAddress(const std::shared_ptr<Data>& data)
     std::lock_guard<std::mutex> jobLock(jobMutex);
     if (closing.load())
         return;
-    CLog::getInstance()->log("download", LogError, "Cannot download ", maskedUrl(data->url),
+    CLog::getInstance()->log(LogCategory::download, LogError, "Cannot download ",
+                             maskedUrl(data->url),
                              ": only http and https addresses can be fetched");
     setState(DownloadState::Failed);
 }
@@ -111,9 +113,9 @@ void DownloaderBackgrounder::httpDownload(const std::shared_ptr<Data>& data)
     if (closing.load())
         return;
     const fs::path target(data->path);
-    CLog::getInstance()->log("download", LogInfo, "HttpDownload Start ", maskedUrl(data->url),
-                             " -> ", target, " (expected size: ", data->expectedSize,
-                             ", checksum: ", data->checksum);
+    CLog::getInstance()->log(
+        LogCategory::download, LogInfo, "HttpDownload Start ", maskedUrl(data->url), " -> ", target,
+        " (expected size: ", data->expectedSize, ", checksum: ", data->checksum);
     try
     {
         const std::string address = requestUrl(*data);
@@ -123,14 +125,15 @@ void DownloaderBackgrounder::httpDownload(const std::shared_ptr<Data>& data)
         DigestingFileStream file(target);
         const DownloadState outcome = fetch(*data, address, file);
         file.close();
-        CLog::getInstance()->log("download", LogInfo, "Download complete (", target, ")");
+        CLog::getInstance()->log(LogCategory::download, LogInfo, "Download complete (", target,
+                                 ")");
         // Published only once the file is closed: a resume that follows a pause at once
         // must measure every byte written.
         setState(outcome == DownloadState::Downloading ? verify(*data, target, file) : outcome);
     }
     catch (const std::exception& error)
     {
-        CLog::getInstance()->log("download", LogError, "Error while downloading ",
+        CLog::getInstance()->log(LogCategory::download, LogError, "Error while downloading ",
                                  maskedUrl(data->url), " to ", target.string(), " : ",
                                  error.what());
         setState(DownloadState::Failed);
@@ -194,7 +197,8 @@ bool DownloaderBackgrounder::requestBody(Data& data, const std::string& address,
     std::string misfit = misfitOfAnswer(data);
     if (!misfit.empty() && data.resumeOffset > 0)
     {
-        CLog::getInstance()->log("download", LogWarning, misfit, "; restarting ", data.path);
+        CLog::getInstance()->log(LogCategory::download, LogWarning, misfit, "; restarting ",
+                                 data.path);
         file.restart();
         data.resumeOffset = 0;
         request.setStartOffset(0);
@@ -205,8 +209,8 @@ bool DownloaderBackgrounder::requestBody(Data& data, const std::string& address,
     }
     if (misfit.empty())
         return true;
-    CLog::getInstance()->log("download", LogError, "Unusable answer for ", maskedUrl(data.url),
-                             ": ", misfit);
+    CLog::getInstance()->log(LogCategory::download, LogError, "Unusable answer for ",
+                             maskedUrl(data.url), ": ", misfit);
     return false;
 }
 
@@ -263,8 +267,8 @@ DownloadState DownloaderBackgrounder::transfer(const Data& data, DigestingFileSt
     }
     if (request.state() == WebRequestState::Interrupted)
     {
-        CLog::getInstance()->log("download", LogWarning, "The transfer of ", maskedUrl(data.url),
-                                 " ended early, with ", request.bytesWritten(),
+        CLog::getInstance()->log(LogCategory::download, LogWarning, "The transfer of ",
+                                 maskedUrl(data.url), " ended early, with ", request.bytesWritten(),
                                  " bytes in the file; paused for a resume");
         return DownloadState::Paused;
     }
@@ -303,7 +307,7 @@ DownloadState DownloaderBackgrounder::verify(const Data& data, const fs::path& t
     setChecksum("");
     if (file.hasWriteError())
     {
-        CLog::getInstance()->log("download", LogError, "Could not write all of ", name);
+        CLog::getInstance()->log(LogCategory::download, LogError, "Could not write all of ", name);
         return DownloadState::Failed;
     }
     const std::int64_t actual = fileSizeOrZero(fs::path(name));
@@ -314,17 +318,17 @@ DownloadState DownloaderBackgrounder::verify(const Data& data, const fs::path& t
         sizeOutcome == DownloadState::Failed ? DownloadState::Failed : DownloadState::Completed;
     if (data.checksum.empty())
     {
-        CLog::getInstance()->log("download", LogWarning, "No expected checksum for ", name,
-                                 ". Can't verify download.");
+        CLog::getInstance()->log(LogCategory::download, LogWarning, "No expected checksum for ",
+                                 name, ". Can't verify download.");
         return result;
     }
     setChecksum(md5OfDownload(fs::path(name), actual, file));
     const std::string computed = checksum();
-    CLog::getInstance()->log("download", LogDebug, "Checksum : '", computed, "'. Expected: '",
-                             data.checksum, "'");
+    CLog::getInstance()->log(LogCategory::download, LogDebug, "Checksum : '", computed,
+                             "'. Expected: '", data.checksum, "'");
     if (computed != data.checksum)
     {
-        CLog::getInstance()->log("download", LogError, "Bad checksum for ", name);
+        CLog::getInstance()->log(LogCategory::download, LogError, "Bad checksum for ", name);
         result = DownloadState::Failed;
     }
     return result;
@@ -342,8 +346,8 @@ DownloadState DownloaderBackgrounder::checkSize(const Data& data, const std::str
     const std::int64_t reachable = answered >= 0 ? answered : described;
     if (actual < reachable)
     {
-        CLog::getInstance()->log("download", LogWarning, "The size of ", name, " is ", actual,
-                                 " while ", reachable, " is expected; paused for a resume");
+        CLog::getInstance()->log(LogCategory::download, LogWarning, "The size of ", name, " is ",
+                                 actual, " while ", reachable, " is expected; paused for a resume");
         return DownloadState::Paused;
     }
     const std::int64_t mismatch = answered >= 0 && actual != answered    ? answered
@@ -351,14 +355,14 @@ DownloadState DownloaderBackgrounder::checkSize(const Data& data, const std::str
                                                                          : -1;
     if (mismatch >= 0)
     {
-        CLog::getInstance()->log("download", LogError, "The size of ", name, " is ", actual,
-                                 " while ", mismatch, " is expected");
+        CLog::getInstance()->log(LogCategory::download, LogError, "The size of ", name, " is ",
+                                 actual, " while ", mismatch, " is expected");
         return DownloadState::Failed;
     }
     if (answered <= 0 && described <= 0)
     {
-        CLog::getInstance()->log("download", LogError, "The size of ", name, " (", actual,
-                                 " bytes) cannot be confirmed: neither the server nor the ",
+        CLog::getInstance()->log(LogCategory::download, LogError, "The size of ", name, " (",
+                                 actual, " bytes) cannot be confirmed: neither the server nor the ",
                                  "description states it");
         return DownloadState::Failed;
     }

@@ -2,6 +2,7 @@
 
 #include "UpdateManager/install/Installer.h"
 #include "log/CLog.h"
+#include "log/LogCategory.h"
 
 #include <chrono>
 
@@ -54,7 +55,7 @@ Installer* InstallThread::popFinished()
 
 void InstallThread::run()
 {
-    CLog::getInstance()->log("install", LogInfo, "Start install thread");
+    CLog::getInstance()->log(LogCategory::install, LogInfo, "Start install thread");
     while (!stopRequested.load())
     {
         runWaitingInstallers();
@@ -81,8 +82,8 @@ void InstallThread::recordFinished(Installer* installer, const std::string& path
 {
     if (finished.push(installer))
         return;
-    CLog::getInstance()->log("install", LogError, "Cannot record the end of installer ", path,
-                             ": too many finished installers are waiting");
+    CLog::getInstance()->log(LogCategory::install, LogError, "Cannot record the end of installer ",
+                             path, ": too many finished installers are waiting");
     installer->setStatus(Error);
 }
 

@@ -4,6 +4,7 @@
 #include "UpdateManager/install/InstallThread.h"
 #include "UpdateManager/scan/Versions.h"
 #include "log/CLog.h"
+#include "log/LogCategory.h"
 #include "platform/Platform.h"
 
 #include <boost/filesystem/operations.hpp>
@@ -102,8 +103,8 @@ void Installer::findFiles(bool& installerExists, bool& confirmExists) const
     }
     catch (const boost::filesystem::filesystem_error& error)
     {
-        CLog::getInstance()->log("update_manager", LogWarning, "Failed to check file existence. (",
-                                 error.what(), ")");
+        CLog::getInstance()->log(LogCategory::updateManager, LogWarning,
+                                 "Failed to check file existence. (", error.what(), ")");
     }
 }
 
@@ -128,8 +129,9 @@ std::int64_t Installer::readConfirmedSize() const
     }
     catch (const boost::property_tree::ptree_error& error)
     {
-        CLog::getInstance()->log("update_manager", LogError, "Error reading confirm file ",
-                                 confirmFilePath().string(), "(", error.what(), ")");
+        CLog::getInstance()->log(LogCategory::updateManager, LogError,
+                                 "Error reading confirm file ", confirmFilePath().string(), "(",
+                                 error.what(), ")");
         tree.clear();
     }
     return tree.get<std::int64_t>("size", 0);
@@ -143,7 +145,7 @@ void Installer::removeConfirmFile() const
     }
     catch (const boost::filesystem::filesystem_error& error)
     {
-        CLog::getInstance()->log("update_manager", LogError, "Failed to remove ",
+        CLog::getInstance()->log(LogCategory::updateManager, LogError, "Failed to remove ",
                                  confirmFilePath().string(), "(", error.what(), ")");
     }
 }
@@ -169,20 +171,21 @@ void Installer::startInstall()
 {
     if (InstallThread::getInstance()->enqueue(this))
         return;
-    CLog::getInstance()->log("install", LogError, "Cannot queue installer ", installerFile.string(),
-                             ": too many installers are waiting");
+    CLog::getInstance()->log(LogCategory::install, LogError, "Cannot queue installer ",
+                             installerFile.string(), ": too many installers are waiting");
     status.store(Error);
 }
 
 void Installer::runInstaller()
 {
-    CLog::getInstance()->log("install", LogInfo, "Run ", installerFile.string());
+    CLog::getInstance()->log(LogCategory::install, LogInfo, "Run ", installerFile.string());
     installProgress.store(-1.0);
     try
     {
         if (!boost::filesystem::exists(installerFile))
         {
-            CLog::getInstance()->log("install", LogError, installerFile, " does not exist");
+            CLog::getInstance()->log(LogCategory::install, LogError, installerFile,
+                                     " does not exist");
             status.store(UpdateNeeded);
             return;
         }
@@ -191,14 +194,15 @@ void Installer::runInstaller()
     }
     catch (const boost::filesystem::filesystem_error& error)
     {
-        CLog::getInstance()->log("install", LogError, "Failed to run installer: ", error.what());
+        CLog::getInstance()->log(LogCategory::install, LogError,
+                                 "Failed to run installer: ", error.what());
     }
 }
 
 bool Installer::spawnInstaller(const std::string& path, bool silent)
 {
-    CLog::getInstance()->log("install", LogInfo, "Open", silent ? " silent" : "", " installer ",
-                             path);
+    CLog::getInstance()->log(LogCategory::install, LogInfo, "Open", silent ? " silent" : "",
+                             " installer ", path);
     // The platform layer gives the child exactly these texts; on Windows it writes the path
     // in quotes on the command line.
     std::vector<std::string> arguments{path};

@@ -2,6 +2,7 @@
 
 #include "UpdateManager/scan/KnownFolders.h"
 #include "log/CLog.h"
+#include "log/LogCategory.h"
 #include "platform/Platform.h"
 
 #include <boost/filesystem/operations.hpp>
@@ -29,8 +30,8 @@ bool FileVersionFinder::find(std::string& version, bool& found) const
     found = true;
     if (!readFileVersion(path.string(), version))
         return false;
-    CLog::getInstance()->log("update_manager", LogDebug, "FileVersion: Found version ", version,
-                             " for item ", path.string());
+    CLog::getInstance()->log(LogCategory::updateManager, LogDebug, "FileVersion: Found version ",
+                             version, " for item ", path.string());
     return true;
 }
 

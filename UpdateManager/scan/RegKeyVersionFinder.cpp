@@ -2,6 +2,7 @@
 
 #include "UpdateManager/scan/FileVersionFinder.h"
 #include "log/CLog.h"
+#include "log/LogCategory.h"
 #include "platform/Platform.h"
 
 #include <boost/filesystem/operations.hpp>
@@ -91,8 +92,8 @@ bool RegKeyVersionFinder::find(std::string& version, bool& found) const
     found = true;
     if (!readFileVersion(file.string(), version))
         return false;
-    CLog::getInstance()->log("update_manager", LogDebug, "RegKeyVersion: Found version ", version,
-                             " for item ", Platform::narrowText(keyPath), "/",
+    CLog::getInstance()->log(LogCategory::updateManager, LogDebug, "RegKeyVersion: Found version ",
+                             version, " for item ", Platform::narrowText(keyPath), "/",
                              Platform::narrowText(valueName));
     return true;
 }
@@ -103,7 +104,7 @@ bool readRegistryString(const std::u16string& keyPath, const std::u16string& val
     const std::optional<RegistryRoot> root = rootOf(keyPath);
     if (!root)
     {
-        CLog::getInstance()->log("external", LogError,
+        CLog::getInstance()->log(LogCategory::external, LogError,
                                  "Reg Key is none of {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, "
                                  "HKEY_CLASSES_ROOT}\n The registrykey could not be resolved.");
         return false;

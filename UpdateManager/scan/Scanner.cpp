@@ -3,6 +3,7 @@
 #include "UpdateManager/scan/Versions.h"
 #include "UpdateManager/web/CTiming.h"
 #include "log/CLog.h"
+#include "log/LogCategory.h"
 
 namespace Veltora::UpdateManager
 {
@@ -18,7 +19,7 @@ Scanner::Scanner(const boost::filesystem::path& definitionFile)
 
 std::pair<ProductKey, std::string> Scanner::scanProduct(const std::string& sku) const
 {
-    CLog::getInstance()->log("update_manager", LogInfo, "Searching for ", sku);
+    CLog::getInstance()->log(LogCategory::updateManager, LogInfo, "Searching for ", sku);
     std::pair<ProductKey, std::string> result{ProductKey{sku, scannedType}, notInstalledVersion};
     const auto set = finderSets.find(sku);
     if (set != finderSets.end())
@@ -28,15 +29,15 @@ std::pair<ProductKey, std::string> Scanner::scanProduct(const std::string& sku) 
         set->second.find(version, found);
         result.second = version;
     }
-    CLog::getInstance()->log("update_manager", LogInfo, "Searching for ", "Found ", sku, "/",
-                             result.second);
+    CLog::getInstance()->log(LogCategory::updateManager, LogInfo, "Searching for ", "Found ", sku,
+                             "/", result.second);
     return result;
 }
 
 std::map<ProductKey, std::string> Scanner::completeScan() const
 {
     CTiming timing("Complete Scan", true);
-    CLog::getInstance()->log("update_manager", LogInfo, "Complete Scan");
+    CLog::getInstance()->log(LogCategory::updateManager, LogInfo, "Complete Scan");
     std::map<ProductKey, std::string> versions;
     for (const auto& [sku, set] : finderSets)
     {

@@ -3,6 +3,7 @@
 #include "UpdateManager/scan/RegKeyVersionFinder.h"
 #include "UpdateManager/scan/Scanner.h"
 #include "log/CLog.h"
+#include "log/LogCategory.h"
 
 #include <boost/filesystem/operations.hpp>
 #include <boost/property_tree/json_parser.hpp>
@@ -80,7 +81,7 @@ std::unique_ptr<VersionFinder> regKeyFinder(const std::string& kind, const ptree
 {
     if (items.size() != 2 && items.size() != 3)
     {
-        CLog::getInstance()->log("update_manager", LogWarning,
+        CLog::getInstance()->log(LogCategory::updateManager, LogWarning,
                                  "Missing a string in RegkeyVersionFinder definition in json '",
                                  kind, "'");
         return nullptr;
@@ -110,7 +111,7 @@ bool Scanner::loadDefinition(const boost::filesystem::path& definitionFile)
     {
         if (reportMissing)
             CLog::getInstance()->log(
-                "update_manager", LogWarning,
+                LogCategory::updateManager, LogWarning,
                 "Could not find scanner definition file: ", definitionFile.string());
         return false;
     }
@@ -121,7 +122,7 @@ bool Scanner::loadDefinition(const boost::filesystem::path& definitionFile)
     }
     catch (const json_parser_error& error)
     {
-        CLog::getInstance()->log("update_manager", LogError,
+        CLog::getInstance()->log(LogCategory::updateManager, LogError,
                                  " Caught exception while parsing json file ",
                                  definitionFile.string(), ": ", error.what());
         return false;
@@ -134,7 +135,7 @@ bool Scanner::loadDefinition(const boost::filesystem::path& definitionFile)
     catch (const boost::property_tree::ptree_error& error)
     {
         CLog::getInstance()->log(
-            "update_manager", LogError,
+            LogCategory::updateManager, LogError,
             "'scanner' node not found in scanner definition file: ", error.what());
         return true;
     }
@@ -149,7 +150,7 @@ bool Scanner::loadDefinition(const boost::filesystem::path& definitionFile)
         }
         catch (const boost::property_tree::ptree_error& error)
         {
-            CLog::getInstance()->log("update_manager", LogWarning,
+            CLog::getInstance()->log(LogCategory::updateManager, LogWarning,
                                      "Bad scanner definition for product '", name,
                                      "': ", error.what());
         }
@@ -168,11 +169,12 @@ void Scanner::addRules(const std::string& sku, const ptree& rules)
         if (finder)
             finderSets[sku].add(std::move(finder));
         else
-            CLog::getInstance()->log("update_manager", LogWarning, "Could not add Unknown Rule '",
-                                     kind, "'");
+            CLog::getInstance()->log(LogCategory::updateManager, LogWarning,
+                                     "Could not add Unknown Rule '", kind, "'");
     }
     const std::size_t count = finderSets[sku].members().size();
-    CLog::getInstance()->log("update_manager", LogInfo, count, " scan rules to find ", sku);
+    CLog::getInstance()->log(LogCategory::updateManager, LogInfo, count, " scan rules to find ",
+                             sku);
 }
 
 } // namespace Veltora::UpdateManager

@@ -2,6 +2,7 @@
 
 #include "UpdateManager/scan/Versions.h"
 #include "log/CLog.h"
+#include "log/LogCategory.h"
 
 namespace Veltora::UpdateManager
 {
@@ -25,7 +26,7 @@ bool VersionFinderSet::find(std::string& version, bool& found) const
     }
     if (!found)
         version = notInstalledVersion;
-    CLog::getInstance()->log("update_manager", LogDebug,
+    CLog::getInstance()->log(LogCategory::updateManager, LogDebug,
                              "VersionFinderSet: Didn't find any version number.");
     return false;
 }

@@ -1,6 +1,7 @@
 #include "UpdateManager/web/CTiming.h"
 
 #include "log/CLog.h"
+#include "log/LogCategory.h"
 #include "platform/Platform.h"
 
 #include <utility>
@@ -16,8 +17,8 @@ CTiming::CTiming(std::string label, bool inMilliseconds, Clock clockSource)
 CTiming::~CTiming()
 {
     end = clock();
-    CLog::getInstance()->log("timing", LogNotice, name, " : ", ticksToUnit(end - start), " ",
-                             unitName());
+    CLog::getInstance()->log(LogCategory::timing, LogNotice, name, " : ", ticksToUnit(end - start),
+                             " ", unitName());
 }
 
 std::int64_t CTiming::elapsed()

@@ -3,6 +3,7 @@
 #include "UpdateManager/web/Resources.h"
 
 #include "log/CLog.h"
+#include "log/LogCategory.h"
 #include "platform/Platform.h"
 
 #include <boost/filesystem/operations.hpp>
@@ -25,8 +26,8 @@ std::string productPageUrl(const ptree& resource)
 
 void logFailedCopy(const fs::path& file, const std::string& reason)
 {
-    CLog::getInstance()->log("description", LogError, "Could not save the release notes in ",
-                             file.string(), ": ", reason);
+    CLog::getInstance()->log(LogCategory::description, LogError,
+                             "Could not save the release notes in ", file.string(), ": ", reason);
 }
 
 // Creates the folder for the copy when nothing has its name yet (what is there already is

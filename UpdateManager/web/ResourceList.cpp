@@ -1,16 +1,12 @@
 #include "UpdateManager/web/ResourceList.h"
 
 #include "log/CLog.h"
+#include "log/LogCategory.h"
 
 #include <exception>
 
 namespace Veltora::UpdateManager
 {
-
-namespace
-{
-constexpr const char* category = "update_manager";
-}
 
 std::string makeResourcesPath(const std::string& sku, const std::string& type,
                               const std::string& platform, const std::string& selector)
@@ -26,11 +22,13 @@ ResourceList::ResourceList(const boost::property_tree::ptree& answer)
     }
     catch (const std::exception& error)
     {
-        CLog::getInstance()->log(category, LogError, "Error in resource parsing: ", error.what());
+        CLog::getInstance()->log(LogCategory::updateManager, LogError,
+                                 "Error in resource parsing: ", error.what());
     }
     catch (...)
     {
-        CLog::getInstance()->log(category, LogError, "Unknown error in resource parsing");
+        CLog::getInstance()->log(LogCategory::updateManager, LogError,
+                                 "Unknown error in resource parsing");
     }
 }
 
@@ -40,15 +38,16 @@ void ResourceList::parse(const boost::property_tree::ptree& answer)
     const boost::property_tree::ptree resources = answer.get_child("resources");
     const int count = static_cast<int>(resources.size());
     if (count == 0)
-        CLog::getInstance()->log(category, LogWarning, "Resource is empty");
+        CLog::getInstance()->log(LogCategory::updateManager, LogWarning, "Resource is empty");
     else if (count == total)
     {
         first = resources.front().second;
         valid = true;
     }
     else
-        CLog::getInstance()->log(category, LogError, "Invalid resources: ", "got ", count,
-                                 " while ", "total indicates ", total);
+        CLog::getInstance()->log(LogCategory::updateManager, LogError,
+                                 "Invalid resources: ", "got ", count, " while ",
+                                 "total indicates ", total);
 }
 
 } // namespace Veltora::UpdateManager

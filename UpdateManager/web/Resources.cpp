@@ -1,6 +1,7 @@
 #include "UpdateManager/web/Resources.h"
 
 #include "log/CLog.h"
+#include "log/LogCategory.h"
 
 namespace Veltora
 {
@@ -8,7 +9,8 @@ namespace Veltora
 std::string Resources::folder() const
 {
     if (resourcesFolder.empty())
-        CLog::getInstance()->log("description", LogError, "Resources Folder not yet defined");
+        CLog::getInstance()->log(LogCategory::description, LogError,
+                                 "Resources Folder not yet defined");
     return resourcesFolder;
 }
 

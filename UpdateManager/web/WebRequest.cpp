@@ -5,6 +5,7 @@
 #include "UpdateManager/web/TransferWatch.h"
 #include "UpdateManager/web/WatchedSocketImpl.h"
 #include "log/CLog.h"
+#include "log/LogCategory.h"
 
 #include <Poco/Net/Context.h>
 #include <Poco/Net/HTTPBasicCredentials.h>
@@ -34,7 +35,6 @@ namespace Veltora::UpdateManager
 
 namespace
 {
-constexpr const char* category = "web";
 constexpr long timeoutSeconds = 10;
 constexpr const char* extraCaFileVariable = "UPDATER_EXTRA_CA_FILE";
 
@@ -161,7 +161,7 @@ void addCredentials(Poco::Net::HTTPRequest& request, const std::string& userInfo
     const auto colon = userInfo.find(':');
     const std::string user = userInfo.substr(0, colon);
     const std::string password = colon == std::string::npos ? "" : userInfo.substr(colon + 1);
-    CLog::getInstance()->log(category, LogDebug, "Authenticate with ", user, ":***");
+    CLog::getInstance()->log(LogCategory::web, LogDebug, "Authenticate with ", user, ":***");
     Poco::Net::HTTPBasicCredentials(user, password).authenticate(request);
 }
 
@@ -253,7 +253,8 @@ WebRequest& WebRequest::sendWithin(const std::string& url,
     maskedRequestUrl = maskedUrl(url);
 
     const Poco::URI uri(normaliseUrl(url));
-    CLog::getInstance()->log(category, LogDebug, "Request URI: ", maskedUrl(uri.toString()));
+    CLog::getInstance()->log(LogCategory::web, LogDebug,
+                             "Request URI: ", maskedUrl(uri.toString()));
     watch->begin(deadline);
     try
     {
@@ -262,8 +263,8 @@ WebRequest& WebRequest::sendWithin(const std::string& url,
     }
     catch (const std::exception& error)
     {
-        CLog::getInstance()->log(category, LogError, "Error connecting to ", maskedRequestUrl, ": ",
-                                 reasonOf(error, *watch));
+        CLog::getInstance()->log(LogCategory::web, LogError, "Error connecting to ",
+                                 maskedRequestUrl, ": ", reasonOf(error, *watch));
         ok = false;
         responseStream = nullptr;
         closeConnection();
@@ -319,11 +320,11 @@ void WebRequest::receiveResponse(const std::string& target, const std::string& u
     }
     responseStream = stream;
 
-    if (CLog::getInstance()->isEnabled(category, LogDebug))
+    if (CLog::getInstance()->isEnabled(LogCategory::web, LogDebug))
     {
         std::ostringstream header;
         response.write(header);
-        CLog::getInstance()->log(category, LogDebug, "Response Header: ", header.str());
+        CLog::getInstance()->log(LogCategory::web, LogDebug, "Response Header: ", header.str());
     }
     const auto status = response.getStatus();
     responseStatus = static_cast<int>(status);
@@ -357,7 +358,7 @@ bool WebRequest::refuseUnusableHeader(const Poco::Net::HTTPResponse& response)
             problem = "Content-Length: " + value;
     if (problem.empty())
         return false;
-    CLog::getInstance()->log(category, LogError, "Bad response header: ", problem);
+    CLog::getInstance()->log(LogCategory::web, LogError, "Bad response header: ", problem);
     ok = false;
     responseStream = nullptr;
     closeConnection();
@@ -400,7 +401,7 @@ void WebRequest::acceptRangeNotSatisfiable(const std::string& contentRange)
     }
     catch (const std::logic_error&)
     {
-        CLog::getInstance()->log(category, LogError,
+        CLog::getInstance()->log(LogCategory::web, LogError,
                                  "Bad response header: Content-Range: ", contentRange);
         requestState = WebRequestState::Inconsistent;
         return;
@@ -447,7 +448,7 @@ void WebRequest::settle(WebRequestState outcome)
         return;
     closeConnection();
     if (!watch->reason().empty())
-        CLog::getInstance()->log(category, LogWarning, "Transfer from ", maskedRequestUrl,
+        CLog::getInstance()->log(LogCategory::web, LogWarning, "Transfer from ", maskedRequestUrl,
                                  " cut: ", watch->reason());
 }
 
@@ -496,7 +497,7 @@ bool WebRequest::getJson(const std::string& url, boost::property_tree::ptree& ou
     }
     catch (const boost::property_tree::json_parser_error& error)
     {
-        CLog::getInstance()->log(category, LogError,
+        CLog::getInstance()->log(LogCategory::web, LogError,
                                  "Invalid json format Response: ", error.what());
         return false;
     }
@@ -511,7 +512,7 @@ bool WebRequest::readJsonBody(std::string& text)
     const auto limit = static_cast<std::int64_t>(JsonBounds{}.maxBytes);
     if (lengthKnown && contentLength > limit)
     {
-        CLog::getInstance()->log(category, LogError,
+        CLog::getInstance()->log(LogCategory::web, LogError,
                                  "Invalid json format Response: ", "response of ",
                                  contentLength.load(), " bytes is larger than ", limit);
         responseStream = nullptr;
