@@ -32,6 +32,11 @@ struct ParseCase
     Arguments relaunch; // as stored, quoted
 };
 
+void PrintTo(const ParseCase& testCase, std::ostream* out)
+{
+    *out << ::testing::PrintToString(testCase.arguments);
+}
+
 class CommandLine : public ::testing::TestWithParam<ParseCase>
 {
 protected:

@@ -31,6 +31,11 @@ struct BoundsCase
     unsigned long line;
 };
 
+void PrintTo(const BoundsCase& testCase, std::ostream* out)
+{
+    *out << testCase.name;
+}
+
 class JsonWithinBounds : public ::testing::TestWithParam<BoundsCase>
 {
 };

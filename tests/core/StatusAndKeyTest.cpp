@@ -6,15 +6,40 @@
 
 using namespace Veltora::UpdateManager;
 
-TEST(StatusToString, NamesEveryStatusAndRejectsOthers)
+TEST(StatusToString, NamesEveryStatusByItsFixedNumber)
 {
-    EXPECT_EQ(statusToString(Unknown), "unknown");
-    EXPECT_EQ(statusToString(UpToDate), "up-to-date");
-    EXPECT_EQ(statusToString(DownloadPaused), "download paused");
-    EXPECT_EQ(statusToString(OsNotSupported), "latest update doesn't support this OS");
-    EXPECT_EQ(statusToString(Error), "error");
-    EXPECT_EQ(statusToString(12), "<error state unknown>");
-    EXPECT_EQ(statusToString(-1), "<error state unknown>");
+    struct Row
+    {
+        UpdateStatus status;
+        int number;
+        const char* text;
+    };
+    const Row table[] = {
+        {Unknown, 0, "unknown"},
+        {UpToDate, 1, "up-to-date"},
+        {UpdateNeeded, 2, "update needed"},
+        {DownloadInProgress, 3, "download in progress"},
+        {DownloadPaused, 4, "download paused"},
+        {DownloadError, 5, "download error"},
+        {InstallerAvailable, 6, "installer available"},
+        {InstallerStart, 7, "installer start"},
+        {InstallInProgress, 8, "install in progress"},
+        {InstallComplete, 9, "install complete"},
+        {OsNotSupported, 10, "latest update doesn't support this OS"},
+        {Error, 11, "error"},
+    };
+    for (const Row& row : table)
+    {
+        SCOPED_TRACE(row.text);
+        EXPECT_EQ(static_cast<int>(row.status), row.number);
+        EXPECT_EQ(statusToString(row.status), row.text);
+    }
+}
+
+TEST(StatusToString, RejectsNumbersOutsideTheTable)
+{
+    for (const int number : {-1, 12, 1000})
+        EXPECT_EQ(statusToString(number), "<error state unknown>") << number;
 }
 
 TEST(ProductKey, OrdersBySkuThenType)

@@ -33,6 +33,11 @@ struct FailingDownload
     std::string reportPrefix; // a message of the manager's own, when it reports one
 };
 
+void PrintTo(const FailingDownload& testCase, std::ostream* out)
+{
+    *out << testCase.name;
+}
+
 class FailingDownloadRoad : public DownloadRoad,
                             public ::testing::WithParamInterface<FailingDownload>
 {
@@ -127,6 +132,11 @@ struct PartialFileCase
     bool force;
     bool resumes;
 };
+
+void PrintTo(const PartialFileCase& testCase, std::ostream* out)
+{
+    *out << testCase.name;
+}
 
 class PartialFileRoad : public DownloadRoad, public ::testing::WithParamInterface<PartialFileCase>
 {

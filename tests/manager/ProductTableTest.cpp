@@ -51,6 +51,11 @@ struct BadAnswer
     std::string level;
 };
 
+void PrintTo(const BadAnswer& testCase, std::ostream* out)
+{
+    *out << testCase.name;
+}
+
 class BadAnswerTest : public ManagerTest, public ::testing::WithParamInterface<BadAnswer>
 {
 };
@@ -130,6 +135,11 @@ struct PlatformLimits
     UpdateStatus expected;
     bool reported;
 };
+
+void PrintTo(const PlatformLimits& testCase, std::ostream* out)
+{
+    *out << testCase.name;
+}
 
 class PlatformLimitsTest : public ManagerTest, public ::testing::WithParamInterface<PlatformLimits>
 {

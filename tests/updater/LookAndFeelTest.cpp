@@ -64,6 +64,11 @@ struct BarCase
     int expectedColumns;
 };
 
+void PrintTo(const BarCase& testCase, std::ostream* out)
+{
+    *out << testCase.name;
+}
+
 class ProgressBarDrawing : public ::testing::TestWithParam<BarCase>
 {
 };

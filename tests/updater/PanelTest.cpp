@@ -54,6 +54,11 @@ struct LayoutCase
     juce::Rectangle<int> quit;
 };
 
+void PrintTo(const LayoutCase& testCase, std::ostream* out)
+{
+    *out << testCase.width << "x" << testCase.height;
+}
+
 class PanelLayout : public ::testing::TestWithParam<LayoutCase>
 {
 };

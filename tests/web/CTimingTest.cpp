@@ -28,6 +28,11 @@ struct TimingCase
     const char* unit;
 };
 
+void PrintTo(const TimingCase& testCase, std::ostream* out)
+{
+    *out << testCase.label << ", " << testCase.ticks << " ticks";
+}
+
 class TimingLog : public ::testing::TestWithParam<TimingCase>
 {
 };

@@ -30,6 +30,11 @@ struct RangeCase
     const char* contentRange; // nullptr: none expected
 };
 
+void PrintTo(const RangeCase& testCase, std::ostream* out)
+{
+    *out << testCase.name;
+}
+
 class ContentReply : public ::testing::TestWithParam<RangeCase>
 {
 };

@@ -61,6 +61,11 @@ struct AnswerCase
     const char* outcome;
 };
 
+void PrintTo(const AnswerCase& testCase, std::ostream* out)
+{
+    *out << testCase.name;
+}
+
 class JsonAnswerMemory : public ::testing::TestWithParam<AnswerCase>
 {
 };

@@ -22,6 +22,11 @@ struct PlatformCase
     bool supported;
 };
 
+void PrintTo(const PlatformCase& testCase, std::ostream* out)
+{
+    *out << testCase.name;
+}
+
 // Each case runs against an injected running version, never the machine's own.
 class PlatformSupport : public ::testing::TestWithParam<PlatformCase>
 {

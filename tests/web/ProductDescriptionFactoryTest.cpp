@@ -117,6 +117,11 @@ struct MissingKeyCase
     const char* printed;
 };
 
+void PrintTo(const MissingKeyCase& testCase, std::ostream* out)
+{
+    *out << testCase.name;
+}
+
 class MissingKey : public ProductDescriptionFactoryTest,
                    public ::testing::WithParamInterface<MissingKeyCase>
 {

@@ -51,6 +51,11 @@ struct EnvelopeCase
     const char* message;  // the message text (prefix)
 };
 
+void PrintTo(const EnvelopeCase& testCase, std::ostream* out)
+{
+    *out << testCase.name;
+}
+
 class Envelope : public ::testing::TestWithParam<EnvelopeCase>
 {
 };

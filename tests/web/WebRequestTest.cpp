@@ -57,6 +57,11 @@ struct UrlCase
     const char* loggedUriStart; // after "Request URI: "
 };
 
+void PrintTo(const UrlCase& testCase, std::ostream* out)
+{
+    *out << testCase.name;
+}
+
 class UrlNormalisation : public ::testing::TestWithParam<UrlCase>
 {
 };
@@ -126,6 +131,11 @@ struct AuthCase
     const char* expectedCredentials;
     const char* expectedLog;
 };
+
+void PrintTo(const AuthCase& testCase, std::ostream* out)
+{
+    *out << testCase.name;
+}
 
 class Authentication : public ::testing::TestWithParam<AuthCase>
 {
@@ -267,6 +277,11 @@ struct RangeNotSatisfiableCase
     const char* logged;
 };
 
+void PrintTo(const RangeNotSatisfiableCase& testCase, std::ostream* out)
+{
+    *out << testCase.name;
+}
+
 class RangeNotSatisfiable : public ::testing::TestWithParam<RangeNotSatisfiableCase>
 {
 };
@@ -347,6 +362,11 @@ struct UnknownLengthCase
     std::size_t chunkBytes;
 };
 
+void PrintTo(const UnknownLengthCase& testCase, std::ostream* out)
+{
+    *out << testCase.name;
+}
+
 class BodyOfUnknownLength : public ::testing::TestWithParam<UnknownLengthCase>
 {
 };
@@ -405,6 +425,11 @@ struct EarlyEndCase
     std::size_t sentBytes;
     bool chunked;
 };
+
+void PrintTo(const EarlyEndCase& testCase, std::ostream* out)
+{
+    *out << testCase.name;
+}
 
 class EarlyEndOfBody : public ::testing::TestWithParam<EarlyEndCase>
 {
@@ -468,6 +493,11 @@ struct UnusableHeaderCase
     std::vector<std::pair<std::string, std::string>> fields;
     const char* logged; // after "Bad response header: "
 };
+
+void PrintTo(const UnusableHeaderCase& testCase, std::ostream* out)
+{
+    *out << testCase.name;
+}
 
 class UnusableHeader : public ::testing::TestWithParam<UnusableHeaderCase>
 {
@@ -546,6 +576,11 @@ struct ContentRangeCase
     std::optional<ContentRange> expected;
     std::int64_t expectedTotal;
 };
+
+void PrintTo(const ContentRangeCase& testCase, std::ostream* out)
+{
+    *out << testCase.name;
+}
 
 class PartialContentRange : public ::testing::TestWithParam<ContentRangeCase>
 {
@@ -686,6 +721,11 @@ struct HostileJsonCase
     HttpReply (*reply)();
     const char* reason; // logged after "Invalid json format Response: "
 };
+
+void PrintTo(const HostileJsonCase& testCase, std::ostream* out)
+{
+    *out << testCase.name;
+}
 
 class HostileJson : public ::testing::TestWithParam<HostileJsonCase>
 {

@@ -22,6 +22,11 @@ struct Root
     std::wstring testKeyParent;
 };
 
+void PrintTo(const Root& testCase, std::ostream* out)
+{
+    *out << testCase.name;
+}
+
 const std::vector<Root> roots = {
     {"HKEY_CURRENT_USER", RegistryRoot::CurrentUser, HKEY_CURRENT_USER, L"Software\\"},
     {"HKEY_LOCAL_MACHINE", RegistryRoot::LocalMachine, HKEY_LOCAL_MACHINE, L"Software\\"},
