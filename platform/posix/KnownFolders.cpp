@@ -1,6 +1,6 @@
 #include "platform/Platform.h"
+#include "platform/posix/Environment.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <optional>
 
@@ -11,14 +11,6 @@ namespace Veltora::Platform
 namespace
 {
 const char* const downloadDirKey = "XDG_DOWNLOAD_DIR";
-
-std::optional<std::string> environmentValue(const char* name)
-{
-    const char* value = std::getenv(name);
-    if (value == nullptr || *value == '\0')
-        return std::nullopt;
-    return std::string(value);
-}
 
 // Known folder paths carry no trailing separator; the root folder stays "/".
 std::string withoutTrailingSeparators(std::string path)

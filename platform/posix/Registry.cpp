@@ -1,6 +1,6 @@
 #include "platform/Platform.h"
+#include "platform/posix/Environment.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <optional>
 
@@ -18,14 +18,6 @@ namespace
 // narrow text converted into 2048 bytes including its terminator.
 constexpr std::size_t maxValueUnits = 2048;
 constexpr std::size_t maxNarrowBytes = 2047;
-
-std::optional<std::string> environmentValue(const char* name)
-{
-    const char* value = std::getenv(name);
-    if (value == nullptr || *value == '\0')
-        return std::nullopt;
-    return std::string(value);
-}
 
 std::optional<std::string> hiveFile(RegistryRoot root)
 {
