@@ -33,7 +33,6 @@ public:
     // Creates the finders of one product's "rules" and appends them to its set.
     void addRules(const std::string& sku, const boost::property_tree::ptree& rules);
 
-    bool isLoaded() const { return loaded; }
     // The product's finders, or null when the scanner does not know the SKU.
     const VersionFinderSet* findersOf(const std::string& sku) const;
 
