@@ -4,13 +4,12 @@
 // system's md5sum so that they do not come from the code under test.
 
 #include "UpdateManager/download/DownloaderBackgrounder.h"
+#include "tests/support/FileContent.h"
 
-#include <boost/filesystem/fstream.hpp>
 #include <boost/filesystem/operations.hpp>
 
 #include <cstdint>
 #include <cstdio>
-#include <iterator>
 #include <string>
 
 namespace Veltora::Testing
@@ -29,18 +28,6 @@ inline std::string patternedBytes(std::size_t size, std::uint32_t seed = 7)
     return bytes;
 }
 
-inline void writeBytes(const boost::filesystem::path& file, const std::string& bytes)
-{
-    boost::filesystem::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline std::string readBytes(const boost::filesystem::path& file)
-{
-    boost::filesystem::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 inline std::string md5sumOf(const boost::filesystem::path& file)
 {
     const std::string command = "md5sum '" + file.string() + "'";
@@ -55,7 +42,7 @@ inline std::string md5sumOf(const boost::filesystem::path& file)
 // The digest of `bytes`, written for the purpose to `scratch` and removed again.
 inline std::string md5sumOf(const std::string& bytes, const boost::filesystem::path& scratch)
 {
-    writeBytes(scratch, bytes);
+    writeFile(scratch, bytes);
     const std::string digest = md5sumOf(scratch);
     boost::filesystem::remove(scratch);
     return digest;

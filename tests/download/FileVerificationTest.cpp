@@ -27,7 +27,7 @@ protected:
 TEST_P(FileChecks, DigestAndSizeCoverEveryByte)
 {
     const fs::path file = folder / "installer.bin";
-    writeBytes(file, patternedBytes(GetParam()));
+    writeFile(file, patternedBytes(GetParam()));
     EXPECT_EQ(md5OfFile(file), md5sumOf(file));
     EXPECT_EQ(fileSizeOrZero(file), static_cast<std::int64_t>(GetParam()));
 }
@@ -40,8 +40,8 @@ INSTANTIATE_TEST_SUITE_P(Sizes, FileChecks,
 TEST(FileVerification, KnownDigestsAreLowercaseHex)
 {
     Veltora::Testing::TempFolder folder;
-    writeBytes(folder / "empty", "");
-    writeBytes(folder / "abc", "abc");
+    writeFile(folder / "empty", "");
+    writeFile(folder / "abc", "abc");
     EXPECT_EQ(md5OfFile(folder / "empty"), "d41d8cd98f00b204e9800998ecf8427e");
     EXPECT_EQ(md5OfFile(folder / "abc"), "900150983cd24fb0d6963f7d28e17f72");
 }
@@ -59,7 +59,7 @@ TEST(GrowingFileMd5, FollowsTheWriterFromTheFirstByte)
     Veltora::Testing::TempFolder folder;
     const fs::path file = folder / "installer.bin";
     const std::string whole = patternedBytes(2 * 1024 * 1024 + 77);
-    writeBytes(file, whole.substr(0, 1000));
+    writeFile(file, whole.substr(0, 1000));
     GrowingFileMd5 digest(file, 1000);
     {
         fs::ofstream out(file, std::ios::binary | std::ios::app);
@@ -81,7 +81,7 @@ TEST(GrowingFileMd5, BytesThatCannotBeReadBackMakeItIncomplete)
 {
     Veltora::Testing::TempFolder folder;
     const fs::path file = folder / "installer.bin";
-    writeBytes(file, patternedBytes(5000));
+    writeFile(file, patternedBytes(5000));
     GrowingFileMd5 digest(file, 5000);
     digest.grownTo(9000);
     digest.finish();
@@ -93,7 +93,7 @@ TEST(GrowingFileMd5, AbandonedDigestEndsWithoutFinishing)
 {
     Veltora::Testing::TempFolder folder;
     const fs::path file = folder / "installer.bin";
-    writeBytes(file, patternedBytes(1024 * 1024));
+    writeFile(file, patternedBytes(1024 * 1024));
     GrowingFileMd5 digest(file, 1024 * 1024);
 }
 
@@ -107,7 +107,7 @@ protected:
 TEST_F(DigestingStream, DigestsExistingBytesThenAppendedOnes)
 {
     const std::string whole = patternedBytes(700000);
-    writeBytes(file, whole.substr(0, 300001));
+    writeFile(file, whole.substr(0, 300001));
     DigestingFileStream stream(file);
     EXPECT_EQ(static_cast<std::int64_t>(stream.tellp()), 300001);
     for (std::size_t offset = 300001; offset < whole.size(); offset += 8192)
@@ -127,7 +127,7 @@ TEST_F(DigestingStream, DigestsExistingBytesThenAppendedOnes)
 
 TEST_F(DigestingStream, RestartEmptiesFileAndDigest)
 {
-    writeBytes(file, patternedBytes(5000));
+    writeFile(file, patternedBytes(5000));
     DigestingFileStream stream(file);
     stream.write("lost", 4);
     stream.restart();

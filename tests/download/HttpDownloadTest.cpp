@@ -98,7 +98,7 @@ TEST_F(HttpDownload, FreshDownloadIsCompletedAndVerified)
     EXPECT_EQ(downloader.checksum(), *contentMd5);
     EXPECT_EQ(downloader.progress(), 1.0);
     EXPECT_EQ(lastRange(), std::nullopt);
-    EXPECT_TRUE(readBytes(target) == *content);
+    EXPECT_TRUE(readFile(target) == *content);
 }
 
 struct ResumeCase
@@ -126,13 +126,13 @@ TEST_P(Resume, EndsWithTheWholeFile)
     const ResumeCase& testCase = GetParam();
     server.serveContent("/Setup.exe", *content, testCase.range);
     if (testCase.partialBytes)
-        writeBytes(target, testCase.partialIsPrefix ? content->substr(0, *testCase.partialBytes)
-                                                    : patternedBytes(*testCase.partialBytes, 99));
+        writeFile(target, testCase.partialIsPrefix ? content->substr(0, *testCase.partialBytes)
+                                                   : patternedBytes(*testCase.partialBytes, 99));
     DownloaderBackgrounder downloader("soft/SKU");
 
     EXPECT_EQ(run(downloader, job(testCase.resumeOffset)), stateOf(DownloadState::Completed));
     EXPECT_EQ(lastRange(), testCase.expectedRange);
-    EXPECT_TRUE(readBytes(target) == *content);
+    EXPECT_TRUE(readFile(target) == *content);
     EXPECT_EQ(downloader.checksum(), *contentMd5);
     if (testCase.bodyTransferred)
     {
@@ -160,13 +160,13 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(HttpDownload, IgnoredRangeRestartsTheFileEvenWithoutAnExpectedSize)
 {
     server.serveContent("/Setup.exe", *content, RangeMode::Ignore);
-    writeBytes(target, content->substr(0, 1000000));
+    writeFile(target, content->substr(0, 1000000));
     auto data = job(1000000);
     data.expectedSize = 0;
     data.checksum.clear();
     DownloaderBackgrounder downloader("soft/SKU");
     EXPECT_EQ(run(downloader, data), stateOf(DownloadState::Completed));
-    EXPECT_TRUE(readBytes(target) == *content);
+    EXPECT_TRUE(readFile(target) == *content);
 }
 
 TEST_F(HttpDownload, InterruptedTransferKeepsItsBytesForTheNextJob)
@@ -187,25 +187,25 @@ TEST_F(HttpDownload, InterruptedTransferKeepsItsBytesForTheNextJob)
               std::string::npos)
         << text;
     EXPECT_EQ(text.find("Checksum : "), std::string::npos) << text;
-    ASSERT_TRUE(readBytes(target) == content->substr(0, cut));
+    ASSERT_TRUE(readFile(target) == content->substr(0, cut));
 
     server.serveContent("/Setup.exe", *content);
     DownloaderBackgrounder downloader("soft/SKU");
     EXPECT_EQ(run(downloader, job(static_cast<std::int64_t>(cut))),
               stateOf(DownloadState::Completed));
     EXPECT_EQ(lastRange(), "bytes=" + std::to_string(cut) + "-");
-    EXPECT_TRUE(readBytes(target) == *content);
+    EXPECT_TRUE(readFile(target) == *content);
 }
 
 TEST_F(HttpDownload, UnreachableServerPausesAndKeepsThePartialFile)
 {
     const std::string partial = content->substr(0, 5000);
-    writeBytes(target, partial);
+    writeFile(target, partial);
     DownloaderBackgrounder downloader("soft/SKU");
     auto data = job(5000);
     data.url = "http://127.0.0.1:" + std::to_string(HttpTestServer::closedPort()) + "/Setup.exe";
     EXPECT_EQ(run(downloader, data), stateOf(DownloadState::Paused));
-    EXPECT_TRUE(readBytes(target) == partial);
+    EXPECT_TRUE(readFile(target) == partial);
 }
 
 TEST_F(HttpDownload, RefusedAnswersFail)
@@ -322,7 +322,7 @@ TEST_F(HttpDownload, LogsTheStartWithTheQuotedTarget)
 
 TEST_F(HttpDownload, UnparsableAddressFailsWithoutTouchingTheDisk)
 {
-    writeBytes(target, "0123456789");
+    writeFile(target, "0123456789");
     Veltora::Testing::LogCapture log({"download"});
     auto data = job(3);
     data.url = "http://127.0.0.1:99999999/Setup.exe";
@@ -330,7 +330,7 @@ TEST_F(HttpDownload, UnparsableAddressFailsWithoutTouchingTheDisk)
         DownloaderBackgrounder downloader("soft/SKU");
         EXPECT_EQ(run(downloader, data), stateOf(DownloadState::Failed));
     }
-    EXPECT_EQ(readBytes(target), "0123456789");
+    EXPECT_EQ(readFile(target), "0123456789");
     const std::string text = log.text();
     EXPECT_NE(text.find("Error while downloading " + data.url + " to " + target.string() + " : "),
               std::string::npos)
@@ -459,7 +459,7 @@ protected:
         stalled.ending = ReplyEnding::StallAfterBytes;
         stalled.bytesBeforeEnding = sentBeforeStall;
         server.reply("/Setup.exe", stalled);
-        writeBytes(target, content->substr(0, resumeAt));
+        writeFile(target, content->substr(0, resumeAt));
     }
 
     // Waits until the transfer has come to the stall: every whole 8192-byte chunk sent
@@ -477,7 +477,7 @@ protected:
     // before reading it, and the server, stopped, may not even have sent all of it.
     void expectPartialFile() const
     {
-        const std::string partial = readBytes(target);
+        const std::string partial = readFile(target);
         EXPECT_GE(partial.size(), resumeAt + sentBeforeStall / 8192 * 8192);
         EXPECT_LE(partial.size(), resumeAt + sentBeforeStall);
         EXPECT_TRUE(partial == content->substr(0, partial.size()));
@@ -538,7 +538,7 @@ TEST_F(StalledTransfer, SecondStartIsIdleAtOnceAndRunsAfterTheFirst)
     server.stop();
     ASSERT_TRUE(waitFor([&] { return downloader.state() == stateOf(DownloadState::Completed); }));
     EXPECT_EQ(otherServer.requestCount(), 1u);
-    EXPECT_TRUE(readBytes(folder / "Second.exe") == *content);
+    EXPECT_TRUE(readFile(folder / "Second.exe") == *content);
     expectPartialFile();
 }
 
@@ -634,7 +634,7 @@ TEST_F(HttpDownload, DestructionStopsTheTransferAndDiscardsQueuedJobs)
 
     EXPECT_EQ(server.requestCount(), 0u);
     EXPECT_FALSE(fs::exists(folder / "Queued.exe"));
-    const std::string partial = readBytes(target);
+    const std::string partial = readFile(target);
     EXPECT_GT(partial.size(), 0u);
     EXPECT_TRUE(partial == EndlessBodyServer::bodyStart(partial.size()));
 }
@@ -704,7 +704,7 @@ TEST_P(HostileAnswer, EndsInTheSoundStateWithTheSoundFile)
     server.on("/Setup.exe", [testCase = testCase, partial](const RecordedRequest& request)
               { return testCase.answer(*content, partial, request); });
     if (partial > 0)
-        writeBytes(target, content->substr(0, partial));
+        writeFile(target, content->substr(0, partial));
     auto data = job(static_cast<std::int64_t>(partial));
     if (!checksummed)
         data.checksum.clear();
@@ -714,7 +714,7 @@ TEST_P(HostileAnswer, EndsInTheSoundStateWithTheSoundFile)
         EXPECT_EQ(run(downloader, data),
                   stateOf(checksummed ? testCase.withChecksum : testCase.withoutChecksum));
     }
-    const std::string file = readBytes(target);
+    const std::string file = readFile(target);
     if (testCase.file == FileAfter::Whole)
     {
         EXPECT_TRUE(file == *content) << file.size() << " bytes";
@@ -912,7 +912,7 @@ TEST_P(EarlyEnd, PausesWithThePartialFileAndTheNextJobResumesIt)
     downloader.start(data);
     ASSERT_TRUE(waitFor([&] { return hasEnded(downloader); }));
     EXPECT_EQ(downloader.state(), stateOf(DownloadState::Paused));
-    const std::string partial = readBytes(target);
+    const std::string partial = readFile(target);
     // A reset may discard bytes that had arrived but were not read yet.
     if (testCase.ending == ReplyEnding::ResetAfterBytes)
     {
@@ -929,7 +929,7 @@ TEST_P(EarlyEnd, PausesWithThePartialFileAndTheNextJobResumesIt)
     downloader.start(data);
     ASSERT_TRUE(waitFor([&] { return hasEnded(downloader); }));
     EXPECT_EQ(downloader.state(), stateOf(DownloadState::Completed));
-    EXPECT_TRUE(readBytes(target) == *content);
+    EXPECT_TRUE(readFile(target) == *content);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -30,7 +30,7 @@ class HttpsDownload : public ::testing::Test
 protected:
     HttpsDownload()
     {
-        writeBytes(folder / "reference", content);
+        writeFile(folder / "reference", content);
         contentMd5 = md5sumOf(folder / "reference");
     }
 
@@ -75,7 +75,7 @@ TEST_F(HttpsDownload, CutTransferResumesWithARangeRequest)
         DownloaderBackgrounder downloader("soft/SKU");
         EXPECT_EQ(run(downloader, job(server, 0)), stateOf(DownloadState::Paused));
     }
-    ASSERT_TRUE(readBytes(target) == content.substr(0, cut));
+    ASSERT_TRUE(readFile(target) == content.substr(0, cut));
 
     server.serveContent("/Setup.exe", content);
     DownloaderBackgrounder downloader("soft/SKU");
@@ -83,7 +83,7 @@ TEST_F(HttpsDownload, CutTransferResumesWithARangeRequest)
               stateOf(DownloadState::Completed));
 
     EXPECT_EQ(server.lastRequest().header("Range"), "bytes=" + std::to_string(cut) + "-");
-    EXPECT_TRUE(readBytes(target) == content);
+    EXPECT_TRUE(readFile(target) == content);
     EXPECT_EQ(downloader.checksum(), contentMd5);
     EXPECT_EQ(downloader.progress(), 1.0);
 }
@@ -95,7 +95,7 @@ TEST_F(HttpsDownload, RefusedCertificateKeepsThePartialFileAndSendsNothing)
     HttpTestServer untrusted(certificates.selfSigned());
     untrusted.serveContent("/Setup.exe", content);
     const std::string partial = content.substr(0, 5000);
-    writeBytes(target, partial);
+    writeFile(target, partial);
     LogCapture log({"web"});
     {
         DownloaderBackgrounder downloader("soft/SKU");
@@ -103,7 +103,7 @@ TEST_F(HttpsDownload, RefusedCertificateKeepsThePartialFileAndSendsNothing)
     }
     const std::string text = log.text();
 
-    EXPECT_TRUE(readBytes(target) == partial);
+    EXPECT_TRUE(readFile(target) == partial);
     EXPECT_EQ(untrusted.requestCount(), 0u);
     EXPECT_NE(text.find("Error connecting to " + untrusted.url("/Setup.exe") + ": "),
               std::string::npos)

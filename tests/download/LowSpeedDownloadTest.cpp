@@ -89,7 +89,7 @@ TEST(LowSpeedDownload, SlowTransfersPauseAndResume)
     {
         const SlowCase& slow = cases[index];
         EXPECT_EQ(downloaders[index]->state(), stateOf(DownloadState::Paused)) << slow.path;
-        const std::string partial = readBytes(folder / slow.path);
+        const std::string partial = readFile(folder / slow.path);
         EXPECT_GE(partial.size(), slow.keptAtLeast) << slow.path;
         EXPECT_LT(partial.size(), content.size()) << slow.path;
         EXPECT_TRUE(partial == content.substr(0, partial.size())) << slow.path;
@@ -105,7 +105,7 @@ TEST(LowSpeedDownload, SlowTransfersPauseAndResume)
         EXPECT_TRUE(
             waitUntil([&] { return hasEnded(*downloaders[index]); }, std::chrono::seconds(60)));
         EXPECT_EQ(downloaders[index]->state(), stateOf(DownloadState::Completed)) << slow.path;
-        EXPECT_TRUE(readBytes(folder / slow.path) == content) << slow.path;
+        EXPECT_TRUE(readFile(folder / slow.path) == content) << slow.path;
     }
     downloaders.clear();
     const std::string text = log.text();

@@ -1,6 +1,6 @@
 #include "tests/e2e/Screen.h"
 
-#include "tests/e2e/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 
 #include <boost/filesystem/fstream.hpp>
 #include <boost/filesystem/operations.hpp>

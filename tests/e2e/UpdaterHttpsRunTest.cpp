@@ -2,9 +2,9 @@
 // its TLS mode, given as "--server https://127.0.0.1:PORT": a whole update whose download
 // is cut once and resumed, with the test CA trusted through UPDATER_EXTRA_CA_FILE or
 // through OpenSSL's default store; and runs that must not reach the server at all.
-#include "tests/e2e/ChildProcess.h"
 #include "tests/e2e/UpdaterRunFixture.h"
 #include "tests/e2e/XvfbDisplay.h"
+#include "tests/support/ChildProcess.h"
 
 #include "platform/Platform.h"
 #include "tests/support/HttpTestServer.h"

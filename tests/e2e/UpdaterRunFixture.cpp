@@ -6,7 +6,6 @@
 #include <Poco/DigestEngine.h>
 #include <Poco/MD5Engine.h>
 #include <boost/algorithm/string/split.hpp>
-#include <boost/filesystem/fstream.hpp>
 #include <boost/filesystem/operations.hpp>
 
 #include <algorithm>
@@ -35,21 +34,10 @@ bool inside(const WindowGeometry& area, int x, int y)
 }
 } // namespace
 
-std::string readFile(const fs::path& file)
-{
-    fs::ifstream input(file, std::ios::binary);
-    std::ostringstream text;
-    text << input.rdbuf();
-    return text.str();
-}
-
 void writeExecutable(const fs::path& file, const std::string& content)
 {
     fs::create_directories(file.parent_path());
-    {
-        fs::ofstream out(file, std::ios::binary | std::ios::trunc);
-        out << content;
-    }
+    writeFile(file, content);
     fs::permissions(file, fs::perms::owner_all);
 }
 

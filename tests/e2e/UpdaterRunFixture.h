@@ -4,10 +4,11 @@
 // 127.0.0.1: the fixture publishes a release, starts the updater with a private home,
 // Downloads and working folder, and looks at the window, the files and the children.
 
-#include "tests/e2e/ChildProcess.h"
 #include "tests/e2e/Screen.h"
 #include "tests/e2e/XvfbDisplay.h"
+#include "tests/support/ChildProcess.h"
 
+#include "tests/support/FileContent.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/TempFolder.h"
 
@@ -46,7 +47,6 @@ inline const WindowGeometry quitArea{170, 51, 110, 24};
 inline const std::vector<std::string> shutdownLines = {
     "LOG - STOP THREAD asked ", "LOG FLUSH DONE ", "#### Log engine destruction."};
 
-std::string readFile(const boost::filesystem::path& file);
 void writeExecutable(const boost::filesystem::path& file, const std::string& content);
 std::string md5Of(const std::string& content);
 std::vector<std::string> lines(const std::string& text);

@@ -2,35 +2,22 @@
 // other names and never blocks on something that is not a file.
 #include "platform/Platform.h"
 
+#include "tests/support/FileContent.h"
 #include "tests/support/TempFolder.h"
 
-#include <boost/filesystem/fstream.hpp>
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <sstream>
 #include <sys/stat.h>
 
 using Veltora::Platform::writeTextFileInFolder;
+using Veltora::Testing::readFile;
 using Veltora::Testing::TempFolder;
+using Veltora::Testing::writeFile;
 namespace fs = boost::filesystem;
 
 namespace
 {
-std::string contentOf(const fs::path& file)
-{
-    fs::ifstream in(file, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-void writeFile(const fs::path& file, const std::string& content)
-{
-    fs::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << content;
-}
-
 class WriteTextFile : public ::testing::Test
 {
 protected:
@@ -57,9 +44,9 @@ TEST_F(WriteTextFile, CreatesTheFileAndReplacesAnEarlierContent)
 {
     writeFile(notes / "A.html", "a much longer earlier content");
     EXPECT_TRUE(write("notes", "A.html")) << reason;
-    EXPECT_EQ(contentOf(notes / "A.html"), "<p>new</p>\n");
+    EXPECT_EQ(readFile(notes / "A.html"), "<p>new</p>\n");
     EXPECT_TRUE(write("notes", "B.html")) << reason;
-    EXPECT_EQ(contentOf(notes / "B.html"), "<p>new</p>\n");
+    EXPECT_EQ(readFile(notes / "B.html"), "<p>new</p>\n");
 }
 
 struct RefusedCase
@@ -88,7 +75,7 @@ TEST_P(RefusedWrite, WritesNothingAndTouchesNothingElsewhere)
     EXPECT_FALSE(write(GetParam().folder, GetParam().file));
 
     EXPECT_NE(reason.find(GetParam().reasonPart), std::string::npos) << reason;
-    EXPECT_EQ(contentOf(outside), "kept");
+    EXPECT_EQ(readFile(outside), "kept");
     EXPECT_FALSE(fs::exists(elsewhere / "A.html"));
 }
 

@@ -1,30 +1,23 @@
 #include "platform/Platform.h"
+#include "tests/support/FileContent.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
-#include <boost/filesystem/fstream.hpp>
 #include <boost/filesystem/operations.hpp>
 
 #include <csignal>
-#include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
 using Veltora::Platform::createPrivateFile;
+using Veltora::Testing::readFile;
 using Veltora::Testing::TempFolder;
+using Veltora::Testing::writeFile;
 namespace fs = boost::filesystem;
 
 namespace
 {
-std::string contentOf(const fs::path& file)
-{
-    fs::ifstream in(file, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
 mode_t permissionsOf(const fs::path& file)
 {
     struct stat status
@@ -82,7 +75,7 @@ TEST(PrivateFile, IsCreatedForItsOwnerOnlyWhateverTheUmask)
         std::string error;
         ASSERT_TRUE(createPrivateFile((folder / "key.pem").string(), "secret\n", error)) << error;
         EXPECT_EQ(permissionsOf(folder / "key.pem"), mode_t{0600});
-        EXPECT_EQ(contentOf(folder / "key.pem"), "secret\n");
+        EXPECT_EQ(readFile(folder / "key.pem"), "secret\n");
     }
 }
 
@@ -94,15 +87,13 @@ TEST(PrivateFile, HoldsBinaryContentExactly)
         content[index] = static_cast<char>(index * 31);
     std::string error;
     ASSERT_TRUE(createPrivateFile((folder / "blob").string(), content, error)) << error;
-    EXPECT_EQ(contentOf(folder / "blob"), content);
+    EXPECT_EQ(readFile(folder / "blob"), content);
 }
 
 TEST(PrivateFile, RefusesAnythingAlreadyAtThePath)
 {
     TempFolder folder;
-    {
-        fs::ofstream(folder / "existing") << "keep me";
-    }
+    writeFile(folder / "existing", "keep me");
     fs::create_symlink(folder / "existing", folder / "link-to-existing");
     fs::create_symlink(folder / "nowhere", folder / "dangling-link");
     fs::create_directory(folder / "directory");
@@ -114,7 +105,7 @@ TEST(PrivateFile, RefusesAnythingAlreadyAtThePath)
         EXPECT_FALSE(createPrivateFile((folder / name).string(), "new", error));
         EXPECT_NE(error, "");
     }
-    EXPECT_EQ(contentOf(folder / "existing"), "keep me");
+    EXPECT_EQ(readFile(folder / "existing"), "keep me");
     EXPECT_FALSE(fs::exists(folder / "nowhere"));
 }
 

@@ -6,29 +6,14 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 using Veltora::Platform::writeTextFileInFolder;
 using Veltora::Testing::ansiPath;
+using Veltora::Testing::contentOf;
 using Veltora::Testing::WindowsTempFolder;
+using Veltora::Testing::writeFile;
 
 namespace
 {
-std::string contentOf(const std::filesystem::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-void writeFile(const std::filesystem::path& file, const std::string& content)
-{
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << content;
-}
-
 class WriteTextFile : public testing::Test
 {
 protected:

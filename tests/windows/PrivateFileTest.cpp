@@ -7,23 +7,11 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 using Veltora::Platform::createPrivateFile;
 using Veltora::Testing::ansiPath;
+using Veltora::Testing::contentOf;
 using Veltora::Testing::WindowsTempFolder;
-
-namespace
-{
-std::string contentOf(const std::filesystem::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-} // namespace
+using Veltora::Testing::writeFile;
 
 TEST(PrivateFile, HoldsTheContentAndAnAccessListForItsOwnerOnly)
 {
@@ -47,7 +35,7 @@ TEST(PrivateFile, RefusesAnExistingFileAndKeepsIt)
 {
     WindowsTempFolder folder;
     const std::filesystem::path existing = folder / L"existing";
-    std::ofstream(existing, std::ios::binary) << "keep me";
+    writeFile(existing, "keep me");
     std::string error;
     EXPECT_FALSE(createPrivateFile(ansiPath(existing), "new", error));
     EXPECT_NE(error, "");

@@ -1,4 +1,5 @@
 #include "platform/Platform.h"
+#include "tests/support/WaitUntil.h"
 #include "tests/windows/WineTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -62,7 +63,8 @@ protected:
             {
                 start = recordedStart();
                 return start.has_value();
-            }));
+            },
+            std::chrono::seconds(60)));
         return start.value_or(ProbeStart{});
     }
 

@@ -4,11 +4,10 @@
 
 #include <windows.h>
 
-#include <chrono>
 #include <filesystem>
-#include <functional>
+#include <fstream>
+#include <sstream>
 #include <string>
-#include <thread>
 
 namespace Veltora::Testing
 {
@@ -71,18 +70,20 @@ inline std::filesystem::path programFolder()
     return std::filesystem::path(path).parent_path();
 }
 
-// Polls until the condition holds or the deadline passes; returns the condition's value.
-inline bool waitUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds deadline = std::chrono::seconds(60))
+// The bytes of a file; empty when it cannot be read.
+inline std::string contentOf(const std::filesystem::path& file)
 {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (!condition())
-    {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+// Creates the file, or replaces its content, with exactly these bytes.
+inline void writeFile(const std::filesystem::path& file, const std::string& content)
+{
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << content;
 }
 
 } // namespace Veltora::Testing

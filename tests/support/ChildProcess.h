@@ -12,8 +12,9 @@
 namespace Veltora::Testing
 {
 
-// A real child process whose standard output and error go to a file. Killed (SIGKILL)
-// and reaped on destruction if it still runs, so a failing test leaves nothing behind.
+// A real child process, standard input from /dev/null, whose standard output and error go
+// to files. Killed (SIGKILL) and reaped on destruction if it still runs, so a failing test
+// leaves nothing behind.
 class ChildProcess
 {
 public:
@@ -24,6 +25,8 @@ public:
         std::map<std::string, std::string> environment;
         boost::filesystem::path workingFolder;
         boost::filesystem::path outputFile; // required
+        // Where standard error goes; empty: into outputFile with standard output.
+        boost::filesystem::path errorFile;
     };
 
     // `arguments` holds the arguments without argument 0; a program without a slash is

@@ -1,16 +1,15 @@
-#include "tests/e2e/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 
-#include <boost/filesystem/fstream.hpp>
+#include "tests/support/FileContent.h"
+#include "tests/support/WaitUntil.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
-#include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
-#include <thread>
 
 extern char** environ;
 
@@ -73,7 +72,11 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
         posix_spawn_file_actions_addchdir_np(actions.get(), options.workingFolder.c_str());
     posix_spawn_file_actions_addopen(actions.get(), 1, outputFile.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(actions.get(), 1, 2);
+    if (options.errorFile.empty())
+        posix_spawn_file_actions_adddup2(actions.get(), 1, 2);
+    else
+        posix_spawn_file_actions_addopen(actions.get(), 2, options.errorFile.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0);
 
     const int error =
@@ -104,13 +107,8 @@ bool ChildProcess::reap(bool block)
 
 std::optional<int> ChildProcess::waitFor(std::chrono::milliseconds timeout)
 {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!reap(false))
-    {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return std::nullopt;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    if (!waitUntil([this] { return reap(false); }, timeout))
+        return std::nullopt;
     return status;
 }
 
@@ -129,10 +127,7 @@ void ChildProcess::kill()
 
 std::string ChildProcess::output() const
 {
-    boost::filesystem::ifstream input(outputFile, std::ios::binary);
-    std::ostringstream text;
-    text << input.rdbuf();
-    return text.str();
+    return readFile(outputFile);
 }
 
 Completed runToEnd(const std::string& program, const std::vector<std::string>& arguments,
