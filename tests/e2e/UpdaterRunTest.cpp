@@ -85,6 +85,13 @@ enum class StartProblem
     MissingSku
 };
 
+void PrintTo(StartProblem problem, std::ostream* out)
+{
+    const char* const names[] = {"ServerUnreachable", "OsNotSupported", "UnknownProduct",
+                                 "MissingSku"};
+    *out << names[static_cast<int>(problem)];
+}
+
 class UpdaterStartFailure : public UpdaterRun, public ::testing::WithParamInterface<StartProblem>
 {
 protected:
@@ -140,18 +147,11 @@ TEST_P(UpdaterStartFailure, EndsWithStatusOneAndNoWindow)
         << updater->output();
 }
 
-std::string startProblemName(const ::testing::TestParamInfo<StartProblem>& testCase)
-{
-    const char* const names[] = {"ServerUnreachable", "OsNotSupported", "UnknownProduct",
-                                 "MissingSku"};
-    return names[static_cast<int>(testCase.param)];
-}
-
 INSTANTIATE_TEST_SUITE_P(Problems, UpdaterStartFailure,
                          ::testing::Values(StartProblem::ServerUnreachable,
                                            StartProblem::OsNotSupported,
                                            StartProblem::UnknownProduct, StartProblem::MissingSku),
-                         startProblemName);
+                         ::testing::PrintToStringParamName());
 
 namespace
 {
@@ -161,6 +161,12 @@ enum class DownloadProblem
     MissingFile,
     ServerError
 };
+
+void PrintTo(DownloadProblem problem, std::ostream* out)
+{
+    const char* const names[] = {"BadChecksum", "MissingFile", "ServerError"};
+    *out << names[static_cast<int>(problem)];
+}
 
 class UpdaterDownloadFailure : public UpdaterRun,
                                public ::testing::WithParamInterface<DownloadProblem>
@@ -199,17 +205,11 @@ TEST_P(UpdaterDownloadFailure, EndsWithStatusTwoWithoutInstallingOrRelaunching)
         EXPECT_TRUE(contains(updater->output(), line)) << line;
 }
 
-std::string downloadProblemName(const ::testing::TestParamInfo<DownloadProblem>& testCase)
-{
-    const char* const names[] = {"BadChecksum", "MissingFile", "ServerError"};
-    return names[static_cast<int>(testCase.param)];
-}
-
 INSTANTIATE_TEST_SUITE_P(Problems, UpdaterDownloadFailure,
                          ::testing::Values(DownloadProblem::BadChecksum,
                                            DownloadProblem::MissingFile,
                                            DownloadProblem::ServerError),
-                         downloadProblemName);
+                         ::testing::PrintToStringParamName());
 
 TEST_F(UpdaterRun, FailedInstallationKeepsTheWindowWithBothButtonsUntilQuitIsClicked)
 {
