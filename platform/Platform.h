@@ -98,8 +98,9 @@ void clearOsVersionOverrideForTesting();
 
 // Creates a new file at `path` that only its owner may read or write, from the first
 // moment it exists, and writes `content` to it (secrets such as a private key). Anything
-// already at `path`, a symbolic link included, makes it fail; so does a failed write,
-// which leaves no file behind. On failure `error` holds the system's reason.
+// already at `path`, a symbolic link included, makes it fail; so does a path with a NUL
+// character inside, and a failed write, which leaves no file behind. On failure `error`
+// holds the reason.
 bool createPrivateFile(const std::string& path, const std::string& content, std::string& error);
 
 // The word that names this platform to the resources server.

@@ -1,4 +1,5 @@
 #include "platform/Platform.h"
+#include "platform/posix/FileDescriptor.h"
 
 #include <cerrno>
 #include <cstring>
@@ -10,26 +11,6 @@ namespace Veltora::Platform
 {
 namespace
 {
-// An open descriptor, closed when it goes away; -1 when the open failed.
-class Descriptor
-{
-public:
-    explicit Descriptor(int opened) : descriptor(opened) {}
-    ~Descriptor()
-    {
-        if (descriptor >= 0)
-            close(descriptor);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-    bool isOpen() const { return descriptor >= 0; }
-    int get() const { return descriptor; }
-
-private:
-    int descriptor;
-};
-
 bool isPlainFileName(const std::string& name)
 {
     return !name.empty() && name != "." && name != ".." &&
@@ -77,18 +58,10 @@ bool replaceContent(int descriptor, const std::string& text, std::string& reason
         reason = std::string("cannot empty the file: ") + std::strerror(errno);
         return false;
     }
-    std::size_t written = 0;
-    while (written < text.size())
+    if (!writeAll(descriptor, text))
     {
-        const ssize_t result = write(descriptor, text.data() + written, text.size() - written);
-        if (result < 0 && errno == EINTR)
-            continue;
-        if (result <= 0)
-        {
-            reason = std::string("cannot write the file: ") + std::strerror(errno);
-            return false;
-        }
-        written += static_cast<std::size_t>(result);
+        reason = std::string("cannot write the file: ") + std::strerror(errno);
+        return false;
     }
     return true;
 }
@@ -105,15 +78,16 @@ bool writeTextFileInFolder(const std::string& folder, const std::string& name,
         reason = "'" + name + "' is not a plain file name";
         return false;
     }
-    const Descriptor directory(
+    const FileDescriptor directory(
         open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!directory.isOpen())
     {
         reason = openFailure("the folder '" + folder + "'", errno);
         return false;
     }
-    const Descriptor file(openat(directory.get(), name.c_str(),
-                                 O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
+    const FileDescriptor file(openat(directory.get(), name.c_str(),
+                                     O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                                     0666));
     if (!file.isOpen())
     {
         reason = openFailure("the file '" + name + "'", errno);

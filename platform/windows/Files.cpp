@@ -1,35 +1,15 @@
 #include "platform/Platform.h"
 #include "platform/windows/AnsiText.h"
+#include "platform/windows/FileHandle.h"
 
 #include <windows.h>
 
-#include <algorithm>
 #include <string>
 
 namespace Veltora::Platform
 {
 namespace
 {
-// An open file handle, closed when it goes away.
-class FileHandle
-{
-public:
-    explicit FileHandle(HANDLE opened) : handle(opened) {}
-    ~FileHandle()
-    {
-        if (isOpen())
-            CloseHandle(handle);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-
-    bool isOpen() const { return handle != INVALID_HANDLE_VALUE; }
-    HANDLE get() const { return handle; }
-
-private:
-    HANDLE handle;
-};
-
 bool isPlainFileName(const std::string& name)
 {
     return !name.empty() && name != "." && name != ".." &&
@@ -104,19 +84,10 @@ bool replaceContent(HANDLE file, const std::string& text, std::string& reason)
         reason = systemError("cannot empty the file");
         return false;
     }
-    const std::string content = withLineEnds(text);
-    std::size_t written = 0;
-    while (written < content.size())
+    if (!Windows::writeAll(file, withLineEnds(text)))
     {
-        const DWORD chunk =
-            static_cast<DWORD>(std::min<std::size_t>(content.size() - written, 1u << 30));
-        DWORD done = 0;
-        if (!WriteFile(file, content.data() + written, chunk, &done, nullptr) || done == 0)
-        {
-            reason = systemError("cannot write the file");
-            return false;
-        }
-        written += done;
+        reason = systemError("cannot write the file");
+        return false;
     }
     return true;
 }
@@ -137,9 +108,9 @@ bool writeTextFileInFolder(const std::string& folder, const std::string& name,
         return false;
     // Opened without truncating, and a link as itself, so that nothing changes before the
     // checks have passed.
-    const FileHandle file(CreateFileW(wideFile.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                                      nullptr));
+    const Windows::FileHandle file(
+        CreateFileW(wideFile.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.isOpen())
     {
         reason = systemError("cannot open the file");

@@ -1,10 +1,11 @@
 #include "platform/Platform.h"
+#include "platform/windows/AnsiText.h"
+#include "platform/windows/FileHandle.h"
 
 #include <windows.h>
 
 #include <sddl.h>
 
-#include <algorithm>
 #include <string>
 
 namespace Veltora::Platform
@@ -22,15 +23,6 @@ std::string systemMessage(DWORD code)
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.'))
         text.pop_back();
     return text;
-}
-
-std::wstring widePath(const std::string& path)
-{
-    const int length =
-        MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), wide.data(), length);
-    return wide;
 }
 
 // A protected access list that grants everything to the file's owner and nothing to
@@ -55,21 +47,6 @@ public:
 private:
     SECURITY_ATTRIBUTES attributes{};
 };
-
-bool writeAll(HANDLE file, const std::string& content)
-{
-    std::size_t written = 0;
-    while (written < content.size())
-    {
-        DWORD chunk = 0;
-        const auto wanted =
-            static_cast<DWORD>(std::min<std::size_t>(content.size() - written, 1u << 30));
-        if (!WriteFile(file, content.data() + written, wanted, &chunk, nullptr) || chunk == 0)
-            return false;
-        written += chunk;
-    }
-    return true;
-}
 } // namespace
 
 bool createPrivateFile(const std::string& path, const std::string& content, std::string& error)
@@ -80,25 +57,28 @@ bool createPrivateFile(const std::string& path, const std::string& content, std:
         error = systemMessage(GetLastError());
         return false;
     }
-    const std::wstring name = widePath(path);
+    std::wstring name;
+    if (!Windows::toWidePath(path, name))
+    {
+        error = "the path is empty or holds a NUL character";
+        return false;
+    }
     // CREATE_NEW refuses an existing name; the access list applies from creation on.
-    HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, 0, security.get(), CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    Windows::FileHandle file(CreateFileW(name.c_str(), GENERIC_WRITE, 0, security.get(), CREATE_NEW,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.isOpen())
     {
         error = systemMessage(GetLastError());
         return false;
     }
-    bool written = writeAll(file, content) && FlushFileBuffers(file);
+    const bool written =
+        Windows::writeAll(file.get(), content) && FlushFileBuffers(file.get()) && file.close();
     if (!written)
-        error = systemMessage(GetLastError());
-    if (!CloseHandle(file) && written)
     {
         error = systemMessage(GetLastError());
-        written = false;
-    }
-    if (!written)
+        file.close();
         DeleteFileW(name.c_str());
+    }
     return written;
 }
 

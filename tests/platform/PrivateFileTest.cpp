@@ -128,3 +128,14 @@ TEST(PrivateFile, LeavesNothingBehindWhenTheContentCannotBeWritten)
     EXPECT_EQ(error, "File too large");
     EXPECT_FALSE(fs::exists(folder / "key.pem"));
 }
+
+// A path with a NUL inside would name the shorter path before it; nothing is created.
+TEST(PrivateFile, RefusesAPathWithANulInside)
+{
+    TempFolder folder;
+    const std::string path = (folder / "key.pem").string() + std::string("\0.txt", 5);
+    std::string error;
+    EXPECT_FALSE(createPrivateFile(path, "secret", error));
+    EXPECT_NE(error, "");
+    EXPECT_TRUE(fs::is_empty(folder.path()));
+}

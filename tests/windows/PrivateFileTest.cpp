@@ -49,3 +49,14 @@ TEST(PrivateFile, FailsWithAReasonInAMissingFolder)
     EXPECT_FALSE(createPrivateFile(ansiPath(folder / L"missing" / L"key.pem"), "x", error));
     EXPECT_NE(error, "");
 }
+
+// A path with a NUL inside would name the shorter path before it; nothing is created.
+TEST(PrivateFile, RefusesAPathWithANulInside)
+{
+    WindowsTempFolder folder;
+    const std::string path = ansiPath(folder / L"key.pem") + std::string("\0.txt", 5);
+    std::string error;
+    EXPECT_FALSE(createPrivateFile(path, "secret", error));
+    EXPECT_NE(error, "");
+    EXPECT_TRUE(std::filesystem::is_empty(folder.path()));
+}
