@@ -1,8 +1,9 @@
 #pragma once
 
 // The operating-system services the updater needs, behind portable declarations.
-// Each backend (posix/, windows/) implements all of them; nothing outside this folder
-// tests for the operating system.
+// Each backend (posix/, windows/) implements them, apart from what both share (the tests'
+// version override, OsVersionCheck.cpp); nothing outside this folder tests for the
+// operating system.
 
 #include <cstdint>
 #include <string>

@@ -1,21 +1,15 @@
-#include "platform/Platform.h"
+#include "platform/OsVersionCheck.h"
 
 #include <sys/utsname.h>
 
 #include <array>
 #include <cctype>
-#include <mutex>
-#include <optional>
 
 namespace Veltora::Platform
 {
-
 namespace
 {
 using Version = std::array<unsigned long, 3>;
-
-std::mutex overrideMutex;
-std::optional<Version> overriddenVersion;
 
 // The kernel release ("6.1.0-18-amd64", "5.15") as major.minor.patch: the leading
 // dot-separated numbers, missing ones 0; reading stops at the first other character.
@@ -42,35 +36,13 @@ Version parseKernelRelease(const char* release)
     return version;
 }
 
-Version runningVersion()
-{
-    {
-        std::lock_guard<std::mutex> lock(overrideMutex);
-        if (overriddenVersion)
-            return *overriddenVersion;
-    }
-    utsname names{};
-    if (uname(&names) != 0)
-        return {0, 0, 0};
-    return parseKernelRelease(names.release);
-}
 } // namespace
 
-bool isOsVersionAtLeast(unsigned major, unsigned minor, unsigned servicePack)
+bool isRunningOsAtLeast(unsigned major, unsigned minor, unsigned servicePack)
 {
-    return runningVersion() >= Version{major, minor, servicePack};
-}
-
-void overrideOsVersionForTesting(unsigned major, unsigned minor, unsigned servicePack)
-{
-    std::lock_guard<std::mutex> lock(overrideMutex);
-    overriddenVersion = Version{major, minor, servicePack};
-}
-
-void clearOsVersionOverrideForTesting()
-{
-    std::lock_guard<std::mutex> lock(overrideMutex);
-    overriddenVersion.reset();
+    utsname names{};
+    const Version running = uname(&names) == 0 ? parseKernelRelease(names.release) : Version{};
+    return running >= Version{major, minor, servicePack};
 }
 
 } // namespace Veltora::Platform
