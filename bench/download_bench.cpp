@@ -1,22 +1,20 @@
 // A download job (transfer, size and MD5 check) against curl fetching the same file
-// followed by md5sum hashing it, both from one local HTTP server, in the same run and
-// alternating. Reports per size: the job's time, curl + md5sum's time, their ratio
-// ("ratio"), the ratio of processor time used (server included, "cpu_ratio"), and the
-// job's peak resident memory and its growth over the memory in use before the job. The
-// "resume" rows start from a partial file holding the first half.
+// followed by md5sum hashing it, both from the tests' loopback HTTP server (which sends
+// files straight from disk), in the same run and alternating. Reports per size: the job's
+// time, curl + md5sum's time, their ratio ("ratio"), the ratio of processor time used
+// (server included, "cpu_ratio"), and the job's peak resident memory and its growth over
+// the memory in use before the job. The "resume" rows start from a partial file holding
+// the first half.
 //
 // Run: build/bench/download_bench   (needs curl and md5sum; uses the temporary folder)
 #include "UpdateManager/download/DownloaderBackgrounder.h"
 #include "log/CLog.h"
-
-#include <Poco/Net/ServerSocket.h>
-#include <Poco/Net/StreamSocket.h>
+#include "tests/support/HttpTestServer.h"
 
 #include <benchmark/benchmark.h>
 #include <boost/filesystem/fstream.hpp>
 #include <boost/filesystem/operations.hpp>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -31,99 +29,6 @@ namespace fs = boost::filesystem;
 namespace
 {
 constexpr std::int64_t mebibyte = 1024 * 1024;
-
-// Serves the files of one folder over HTTP/1.1 on 127.0.0.1, straight from disk in 1 MiB
-// blocks, with "Range: bytes=N-" support; one connection at a time, closed after the reply.
-class FileServer
-{
-public:
-    explicit FileServer(fs::path root)
-        : folder(std::move(root)), listener(Poco::Net::SocketAddress("127.0.0.1", 0)),
-          thread([this] { serve(); })
-    {
-    }
-    ~FileServer()
-    {
-        stopping = true;
-        thread.join();
-    }
-    std::string url(const std::string& name) const
-    {
-        return "http://127.0.0.1:" + std::to_string(listener.address().port()) + "/" + name;
-    }
-
-private:
-    void serve()
-    {
-        while (!stopping)
-        {
-            if (!listener.poll(Poco::Timespan(0, 50000), Poco::Net::Socket::SELECT_READ))
-                continue;
-            Poco::Net::StreamSocket socket = listener.acceptConnection();
-            try
-            {
-                answer(socket);
-                socket.shutdownSend();
-            }
-            catch (const Poco::Exception&)
-            {
-            }
-        }
-    }
-
-    void answer(Poco::Net::StreamSocket& socket)
-    {
-        std::string head;
-        char chunk[4096];
-        while (head.find("\r\n\r\n") == std::string::npos)
-        {
-            const int count = socket.receiveBytes(chunk, sizeof(chunk));
-            if (count <= 0)
-                return;
-            head.append(chunk, static_cast<std::size_t>(count));
-        }
-        const auto nameStart = head.find(" /") + 2;
-        const fs::path file =
-            folder / head.substr(nameStart, head.find(' ', nameStart) - nameStart);
-        const std::int64_t size = static_cast<std::int64_t>(fs::file_size(file));
-        std::int64_t first = 0;
-        const auto range = head.find("Range: bytes=");
-        if (range != std::string::npos)
-            first = std::stoll(head.substr(range + 13));
-        std::string reply;
-        if (range == std::string::npos)
-            reply = "HTTP/1.1 200 OK\r\n";
-        else
-            reply = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " +
-                    std::to_string(first) + "-" + std::to_string(size - 1) + "/" +
-                    std::to_string(size) + "\r\n";
-        reply +=
-            "Content-Length: " + std::to_string(size - first) + "\r\nConnection: close\r\n\r\n";
-        sendAll(socket, reply.data(), reply.size());
-        fs::ifstream in(file, std::ios::binary);
-        in.seekg(first);
-        std::vector<char> block(static_cast<std::size_t>(mebibyte));
-        while (in.read(block.data(), static_cast<std::streamsize>(block.size())) || in.gcount() > 0)
-            sendAll(socket, block.data(), static_cast<std::size_t>(in.gcount()));
-    }
-
-    static void sendAll(Poco::Net::StreamSocket& socket, const char* data, std::size_t size)
-    {
-        while (size > 0)
-        {
-            const int sent = socket.sendBytes(data, static_cast<int>(size));
-            if (sent <= 0)
-                throw Poco::IOException("peer went away");
-            data += sent;
-            size -= static_cast<std::size_t>(sent);
-        }
-    }
-
-    fs::path folder;
-    Poco::Net::ServerSocket listener;
-    std::atomic<bool> stopping{false};
-    std::thread thread;
-};
 
 std::int64_t statusFieldKiB(const char* field)
 {
@@ -169,11 +74,11 @@ public:
     {
         fs::create_directories(sources);
         fs::create_directories(output);
-        server = std::make_unique<FileServer>(sources);
+        server.serveFolder(sources);
     }
     ~Fixture()
     {
-        server.reset();
+        server.stop();
         fs::remove_all(root);
     }
 
@@ -188,7 +93,7 @@ public:
         return made.emplace(mebibytes, created).first->second;
     }
 
-    std::string url(const Source& from) const { return server->url(from.name); }
+    std::string url(const Source& from) const { return server.url("/" + from.name); }
     fs::path outputFile(const std::string& name) const { return output / name; }
     fs::path sourceFile(const Source& from) const { return sources / from.name; }
 
@@ -209,7 +114,7 @@ private:
     fs::path root;
     fs::path sources;
     fs::path output;
-    std::unique_ptr<FileServer> server;
+    Veltora::Testing::HttpTestServer server;
     std::map<std::int64_t, Source> made;
 };
 

@@ -13,11 +13,13 @@
 #include <boost/filesystem/fstream.hpp>
 #include <boost/filesystem/operations.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <pthread.h>
 #include <sstream>
 #include <stdexcept>
+#include <vector>
 
 namespace Veltora::Testing
 {
@@ -116,7 +118,8 @@ std::string serializeHead(const HttpReply& reply)
     if (reply.chunked)
         head << "Transfer-Encoding: chunked\r\n";
     else if (reply.sendContentLength)
-        head << "Content-Length: " << reply.body.size() << "\r\n";
+        head << "Content-Length: " << (reply.bodyFile ? reply.bodyFile->length : reply.body.size())
+             << "\r\n";
     head << "Connection: close\r\n\r\n";
     return head.str();
 }
@@ -180,6 +183,37 @@ bool parseRange(const std::string& value, std::uint64_t& first, std::optional<st
         return false;
     }
     return true;
+}
+// The part of a `size`-byte content that a file server sends for the request.
+struct ContentPart
+{
+    int status = 200;
+    std::uint64_t first = 0;
+    std::uint64_t length = 0;
+    std::optional<std::string> contentRange;
+};
+
+ContentPart partFor(std::uint64_t size, const RecordedRequest& request, RangeMode range)
+{
+    const auto rangeField = request.header("Range");
+    std::uint64_t first = 0;
+    std::optional<std::uint64_t> last;
+    if (range == RangeMode::Ignore || !rangeField || !parseRange(*rangeField, first, last))
+        return ContentPart{200, 0, size, std::nullopt};
+    if (first >= size)
+        return ContentPart{416, 0, 0, "bytes */" + std::to_string(size)};
+    const std::uint64_t end = last ? std::min(*last, size - 1) : size - 1;
+    return ContentPart{206, first, end - first + 1,
+                       "bytes " + std::to_string(first) + "-" + std::to_string(end) + "/" +
+                           std::to_string(size)};
+}
+
+HttpReply replyWithoutBody(const ContentPart& part)
+{
+    HttpReply reply = HttpReply::withStatus(part.status);
+    if (part.contentRange)
+        reply.headers.emplace_back("Content-Range", *part.contentRange);
+    return reply;
 }
 } // namespace
 
@@ -288,24 +322,9 @@ void HttpTestServer::requireBasicAuth(const std::string& user, const std::string
 HttpReply HttpTestServer::contentReply(const std::string& content, const RecordedRequest& request,
                                        RangeMode range)
 {
-    const auto rangeField = request.header("Range");
-    std::uint64_t first = 0;
-    std::optional<std::uint64_t> last;
-    if (range == RangeMode::Ignore || !rangeField || !parseRange(*rangeField, first, last))
-        return HttpReply::withStatus(200, content);
-
-    const std::uint64_t size = content.size();
-    if (first >= size)
-    {
-        HttpReply reply = HttpReply::withStatus(416);
-        reply.headers.emplace_back("Content-Range", "bytes */" + std::to_string(size));
-        return reply;
-    }
-    const std::uint64_t end = last ? std::min(*last, size - 1) : size - 1;
-    HttpReply reply = HttpReply::withStatus(206, content.substr(first, end - first + 1));
-    reply.headers.emplace_back("Content-Range", "bytes " + std::to_string(first) + "-" +
-                                                    std::to_string(end) + "/" +
-                                                    std::to_string(size));
+    const ContentPart part = partFor(content.size(), request, range);
+    HttpReply reply = replyWithoutBody(part);
+    reply.body = content.substr(part.first, part.length);
     return reply;
 }
 
@@ -439,10 +458,11 @@ HttpReply HttpTestServer::answer(const RecordedRequest& request)
                 if (relative.find("..") != std::string::npos ||
                     !boost::filesystem::is_regular_file(file))
                     return HttpReply::withStatus(404, "not found");
-                boost::filesystem::ifstream in(file, std::ios::binary);
-                std::ostringstream content;
-                content << in.rdbuf();
-                return contentReply(content.str(), asked, range);
+                const ContentPart part = partFor(boost::filesystem::file_size(file), asked, range);
+                HttpReply reply = replyWithoutBody(part);
+                if (part.length > 0)
+                    reply.bodyFile = HttpReply::FilePart{file, part.first, part.length};
+                return reply;
             };
         }
     }
@@ -534,8 +554,10 @@ void HttpTestServer::serveConnection(Poco::Net::StreamSocket& socket)
         waitUntilStopped(24 * 60 * 60 * 1000);
         return;
     }
-    if (!sendPaced(socket, serializeHead(reply), reply.dribbleHeader, reply) ||
-        !sendPaced(socket, wireBody(reply), true, reply))
+    if (!sendPaced(socket, serializeHead(reply), reply.dribbleHeader, reply))
+        return;
+    if (reply.bodyFile ? !sendFilePart(socket, *reply.bodyFile)
+                       : !sendPaced(socket, wireBody(reply), true, reply))
         return;
     if (reply.ending == ReplyEnding::StallAfterBytes)
         waitUntilStopped(24 * 60 * 60 * 1000);
@@ -569,6 +591,25 @@ bool HttpTestServer::sendPaced(Poco::Net::StreamSocket& socket, const std::strin
         if (sent + piece < data.size() &&
             waitUntilStopped(static_cast<int>(reply.dribbleInterval.count())))
             return false;
+    }
+    return true;
+}
+
+// Sends the part of the file in blocks as they are read. False when the file cannot be read
+// to the part's end, the client went away or the server stops.
+bool HttpTestServer::sendFilePart(Poco::Net::StreamSocket& socket, const HttpReply::FilePart& part)
+{
+    boost::filesystem::ifstream in(part.file, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(part.offset));
+    std::vector<char> block(1024 * 1024);
+    for (std::uint64_t left = part.length; left > 0;)
+    {
+        const auto wanted =
+            static_cast<std::streamsize>(std::min<std::uint64_t>(left, block.size()));
+        if (!in.read(block.data(), wanted) ||
+            !sendAll(socket, block.data(), static_cast<std::size_t>(wanted), stopping))
+            return false;
+        left -= static_cast<std::uint64_t>(wanted);
     }
     return true;
 }

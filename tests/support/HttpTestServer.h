@@ -99,6 +99,18 @@ struct HttpReply
     std::chrono::milliseconds dribbleInterval{0};
     bool dribbleHeader = false;
 
+    // Part of a file, read from disk while it is sent.
+    struct FilePart
+    {
+        boost::filesystem::path file;
+        std::uint64_t offset = 0;
+        std::uint64_t length = 0;
+    };
+    // Set: the body is this part of a file instead of `body` (serveFolder's files, which may
+    // be far larger than what a test keeps in memory). It is sent whole and at once; the
+    // ending, chunking and dribbling settings apply to `body` only.
+    std::optional<FilePart> bodyFile;
+
     static HttpReply withStatus(int status, std::string body = {});
     static HttpReply json(std::string text, int status = 200);
 };
@@ -135,7 +147,8 @@ public:
     void serveJson(const std::string& path, std::string json);
     void serveContent(const std::string& path, std::string content,
                       RangeMode range = RangeMode::Honour);
-    // Serves the files below `folder`, read at request time; paths with ".." get 404.
+    // Serves the files below `folder`, read from disk while they are sent (as contentReply
+    // answers for their content); paths with ".." get 404.
     void serveFolder(const boost::filesystem::path& folder, RangeMode range = RangeMode::Honour);
     // Every request without exactly these basic credentials gets 401.
     void requireBasicAuth(const std::string& user, const std::string& password);
@@ -166,6 +179,7 @@ private:
     void serveConnection(Poco::Net::StreamSocket& socket);
     bool sendPaced(Poco::Net::StreamSocket& socket, const std::string& data, bool dribble,
                    const HttpReply& reply);
+    bool sendFilePart(Poco::Net::StreamSocket& socket, const HttpReply::FilePart& part);
     HttpReply answer(const RecordedRequest& request);
     bool waitUntilStopped(int milliseconds);
     void reapFinishedConnections(bool all);

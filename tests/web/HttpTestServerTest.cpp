@@ -1,10 +1,15 @@
 #include "UpdateManager/web/WebRequest.h"
 
+#include "tests/support/FileContent.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/TempFolder.h"
 #include "tests/web/WebTestHelpers.h"
 
+#include <Poco/Net/HTTPClientSession.h>
+#include <Poco/Net/HTTPRequest.h>
+#include <Poco/Net/HTTPResponse.h>
 #include <Poco/Process.h>
+#include <Poco/StreamCopier.h>
 #include <boost/filesystem.hpp>
 #include <boost/filesystem/fstream.hpp>
 #include <gtest/gtest.h>
@@ -75,6 +80,56 @@ INSTANTIATE_TEST_SUITE_P(
         RangeCase{"Malformed", "bytes=x-", RangeMode::Honour, 200, "0123456789", nullptr},
         RangeCase{"Ignored", "bytes=3-", RangeMode::Ignore, 200, "0123456789", nullptr}),
     [](const auto& testCase) { return std::string(testCase.param.name); });
+
+// A status and a body as a plain HTTP client receives them.
+std::pair<int, std::string> fetch(const HttpTestServer& server, const std::string& path,
+                                  const std::string& range = "")
+{
+    Poco::Net::HTTPClientSession session("127.0.0.1", server.port());
+    Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET, path,
+                                   Poco::Net::HTTPMessage::HTTP_1_1);
+    if (!range.empty())
+        request.set("Range", range);
+    session.sendRequest(request);
+    Poco::Net::HTTPResponse response;
+    std::ostringstream body;
+    Poco::StreamCopier::copyStream(session.receiveResponse(response), body);
+    return {static_cast<int>(response.getStatus()), body.str()};
+}
+
+// Files larger than the blocks they are sent in arrive whole, and ranges of them exactly.
+TEST(HttpTestServer, ServesFolderFilesInRangesAcrossBlocks)
+{
+    TempFolder folder;
+    std::string content(3 * 1024 * 1024 + 5, '\0');
+    for (std::size_t index = 0; index < content.size(); ++index)
+        content[index] = static_cast<char>(index * 7 + index / 4096);
+    writeFile(folder / "installer.bin", content);
+    HttpTestServer server;
+    server.serveFolder(folder.path());
+
+    const std::size_t offset = 1024 * 1024 + 3;
+    const struct
+    {
+        const char* range;
+        int status;
+        std::string body;
+    } cases[] = {
+        {"", 200, content},
+        {"bytes=1048579-", 206, content.substr(offset)},
+        {"bytes=5-9", 206, content.substr(5, 5)},
+        {"bytes=3145733-", 416, ""},
+    };
+    for (const auto& expected : cases)
+    {
+        SCOPED_TRACE(expected.range);
+        const auto [status, body] = fetch(server, "/installer.bin", expected.range);
+        EXPECT_EQ(status, expected.status);
+        EXPECT_TRUE(body == expected.body)
+            << body.size() << " bytes, not the expected " << expected.body.size();
+    }
+    EXPECT_EQ(fetch(server, "/missing.bin").first, 404);
+}
 
 TEST(HttpTestServer, RecordsRequestsAndAnswersUnknownPathsWith404)
 {
