@@ -17,10 +17,19 @@ FileVersionFinder::FileVersionFinder(const std::string& pathText)
 
 bool FileVersionFinder::find(std::string& version, bool& found) const
 {
+    if (!findFileVersion(path, version, found))
+        return false;
+    CLog::getInstance()->log(LogCategory::updateManager, LogDebug, "FileVersion: Found version ",
+                             version, " for item ", path.string());
+    return true;
+}
+
+bool findFileVersion(const boost::filesystem::path& file, std::string& version, bool& found)
+{
     found = false;
     try
     {
-        if (!boost::filesystem::exists(path))
+        if (!boost::filesystem::exists(file))
             return false;
     }
     catch (const boost::filesystem::filesystem_error&)
@@ -28,11 +37,7 @@ bool FileVersionFinder::find(std::string& version, bool& found) const
         return false;
     }
     found = true;
-    if (!readFileVersion(path.string(), version))
-        return false;
-    CLog::getInstance()->log(LogCategory::updateManager, LogDebug, "FileVersion: Found version ",
-                             version, " for item ", path.string());
-    return true;
+    return readFileVersion(file.string(), version);
 }
 
 bool readFileVersion(const std::string& file, std::string& version)

@@ -25,6 +25,10 @@ private:
     boost::filesystem::path path;
 };
 
+// Whether `file` is there (`found`; a file that cannot be examined counts as absent) and,
+// when it is, whether its version could be read into `version` (the result).
+bool findFileVersion(const boost::filesystem::path& file, std::string& version, bool& found);
+
 // The file version of `file` as "a.b.c.d"; the first two numbers keep only their low
 // 8 bits. False, with `version` untouched, when the file has no readable version resource.
 bool readFileVersion(const std::string& file, std::string& version);

@@ -5,7 +5,7 @@
 #include "log/LogCategory.h"
 #include "platform/Platform.h"
 
-#include <boost/filesystem/operations.hpp>
+#include <boost/filesystem/path.hpp>
 
 #include <array>
 #include <optional>
@@ -79,18 +79,7 @@ bool RegKeyVersionFinder::find(std::string& version, bool& found) const
     std::string folder;
     if (!readRegistryString(keyPath, valueName, folder))
         return false;
-    const boost::filesystem::path file = joinedPath(folder, subFolder, fileName);
-    try
-    {
-        if (!boost::filesystem::exists(file))
-            return false;
-    }
-    catch (const boost::filesystem::filesystem_error&)
-    {
-        return false;
-    }
-    found = true;
-    if (!readFileVersion(file.string(), version))
+    if (!findFileVersion(joinedPath(folder, subFolder, fileName), version, found))
         return false;
     CLog::getInstance()->log(LogCategory::updateManager, LogDebug, "RegKeyVersion: Found version ",
                              version, " for item ", Platform::narrowText(keyPath), "/",
