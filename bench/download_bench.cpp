@@ -190,7 +190,7 @@ void downloadAgainstCurl(benchmark::State& state)
                 [&]
                 {
                     downloader.start({fixture().url(source), jobFile.string(), source.md5,
-                                      source.size, partialBytes});
+                                      source.size, partialBytes, std::string()});
                     while (downloader.state() == static_cast<int>(DownloadState::Idle) ||
                            downloader.state() == static_cast<int>(DownloadState::Downloading))
                         std::this_thread::sleep_for(std::chrono::microseconds(200));

@@ -24,6 +24,11 @@ struct ProductDescription
     std::string platformDisplayVersion;
     std::uint64_t size = 0;
     std::string checksum;
+    // The installer's SHA-256 in lowercase hexadecimal and the base64 Ed25519 signature
+    // over the release, both as the server sent them; empty when it sent none. Only an
+    // updater built with a signing key looks at them.
+    std::string sha256;
+    std::string signature;
 
     // Whether the running operating system lies within the release's minimum and maximum
     // platform versions. A version component without digits throws std::invalid_argument.

@@ -11,8 +11,8 @@ namespace
 constexpr std::size_t storageSize = 256 * 1024;
 } // namespace
 
-DigestingFileStream::DigestingFileStream(const boost::filesystem::path& file)
-    : std::ostream(nullptr), buffer(file)
+DigestingFileStream::DigestingFileStream(const boost::filesystem::path& file, bool withSha256)
+    : std::ostream(nullptr), buffer(file, withSha256)
 {
     rdbuf(&buffer);
     if (!buffer.isOpen())
@@ -35,8 +35,8 @@ void DigestingFileStream::close()
     buffer.close();
 }
 
-DigestingFileStream::Buffer::Buffer(const boost::filesystem::path& target)
-    : path(target), storage(storageSize)
+DigestingFileStream::Buffer::Buffer(const boost::filesystem::path& target, bool withSha256)
+    : path(target), sha256Wanted(withSha256), storage(storageSize)
 {
     open(std::ios::out | std::ios::app | std::ios::binary);
 }
@@ -46,7 +46,7 @@ void DigestingFileStream::Buffer::open(std::ios::openmode mode)
 {
     digest.reset();
     writtenBytes = 0;
-    hexDigest.clear();
+    finished = {};
     complete = file.open(path.string(), mode) != nullptr;
     writeError = !complete;
     if (complete)
@@ -55,7 +55,7 @@ void DigestingFileStream::Buffer::open(std::ios::openmode mode)
         const auto present = boost::filesystem::file_size(path, error);
         writtenBytes = error ? 0 : static_cast<std::int64_t>(present);
         complete = !error;
-        digest = std::make_unique<GrowingFileMd5>(path, writtenBytes);
+        digest = std::make_unique<GrowingFileDigest>(path, writtenBytes, sha256Wanted);
     }
     resetPutArea();
 }
@@ -80,15 +80,15 @@ void DigestingFileStream::Buffer::close()
     resetPutArea();
 }
 
-std::string DigestingFileStream::Buffer::md5()
+FileDigests DigestingFileStream::Buffer::digests()
 {
-    if (digest && hexDigest.empty())
+    if (digest && finished.md5.empty())
     {
-        hexDigest = digest->finish();
+        finished = digest->finish();
         hashedBytes = digest->digestedBytes();
         complete = complete && digest->isComplete();
     }
-    return hexDigest;
+    return finished;
 }
 
 DigestingFileStream::Buffer::int_type DigestingFileStream::Buffer::overflow(int_type character)

@@ -82,6 +82,12 @@ void DownloaderBackgrounder::start(Data data)
     downloader->post([this, record] { httpDownload(record); });
 }
 
+void DownloaderBackgrounder::refuse()
+{
+    setState(DownloadState::Idle);
+    downloader->post([this] { endRefused(); });
+}
+
 void DownloaderBackgrounder::stop(bool wait)
 {
     if (state() == static_cast<int>(DownloadState::Downloading))
@@ -96,6 +102,12 @@ std::string DownloaderBackgrounder::checksum() const
     return verifiedChecksum;
 }
 
+std::string DownloaderBackgrounder::sha256() const
+{
+    std::lock_guard<std::mutex> lock(checksumMutex);
+    return verifiedSha256;
+}
+
 void DownloaderBackgrounder::refuseAddress(const std::shared_ptr<Data>& data)
 {
     std::lock_guard<std::mutex> jobLock(jobMutex);
@@ -104,6 +116,16 @@ void DownloaderBackgrounder::refuseAddress(const std::shared_ptr<Data>& data)
     CLog::getInstance()->log(LogCategory::download, LogError, "Cannot download ",
                              maskedUrl(data->url),
                              ": only http and https addresses can be fetched");
+    setState(DownloadState::Failed);
+}
+
+void DownloaderBackgrounder::endRefused()
+{
+    std::lock_guard<std::mutex> jobLock(jobMutex);
+    if (closing.load())
+        return;
+    setChecksum("");
+    setSha256("");
     setState(DownloadState::Failed);
 }
 
@@ -122,7 +144,7 @@ void DownloaderBackgrounder::httpDownload(const std::shared_ptr<Data>& data)
         setState(DownloadState::Downloading);
         reuseOrRemovePartialFile(*data, target);
         setInitialProgress(*data);
-        DigestingFileStream file(target);
+        DigestingFileStream file(target, !data->sha256.empty());
         const DownloadState outcome = fetch(*data, address, file);
         file.close();
         CLog::getInstance()->log(LogCategory::download, LogInfo, "Download complete (", target,
@@ -305,6 +327,7 @@ DownloadState DownloaderBackgrounder::verify(const Data& data, const fs::path& t
 {
     const std::string name = target.string();
     setChecksum("");
+    setSha256("");
     if (file.hasWriteError())
     {
         CLog::getInstance()->log(LogCategory::download, LogError, "Could not write all of ", name);
@@ -314,24 +337,14 @@ DownloadState DownloaderBackgrounder::verify(const Data& data, const fs::path& t
     const DownloadState sizeOutcome = checkSize(data, name, actual);
     if (sizeOutcome == DownloadState::Paused)
         return sizeOutcome;
-    DownloadState result =
-        sizeOutcome == DownloadState::Failed ? DownloadState::Failed : DownloadState::Completed;
-    if (data.checksum.empty())
-    {
-        CLog::getInstance()->log(LogCategory::download, LogWarning, "No expected checksum for ",
-                                 name, ". Can't verify download.");
-        return result;
-    }
-    setChecksum(md5OfDownload(fs::path(name), actual, file));
-    const std::string computed = checksum();
-    CLog::getInstance()->log(LogCategory::download, LogDebug, "Checksum : '", computed,
-                             "'. Expected: '", data.checksum, "'");
-    if (computed != data.checksum)
-    {
-        CLog::getInstance()->log(LogCategory::download, LogError, "Bad checksum for ", name);
-        result = DownloadState::Failed;
-    }
-    return result;
+    const bool digestsExpected = !data.checksum.empty() || !data.sha256.empty();
+    const FileDigests digests =
+        digestsExpected ? digestsOfDownload(fs::path(name), actual, file) : FileDigests{};
+    const bool md5Matches = checkMd5(data, name, digests.md5) == DownloadState::Completed;
+    const bool sha256Matches = checkSha256(data, name, digests.sha256) == DownloadState::Completed;
+    return sizeOutcome == DownloadState::Failed || !md5Matches || !sha256Matches
+               ? DownloadState::Failed
+               : DownloadState::Completed;
 }
 
 // The file's size must equal every size that is known: the answer's total (totalSize, -1
@@ -369,17 +382,50 @@ DownloadState DownloaderBackgrounder::checkSize(const Data& data, const std::str
     return DownloadState::Downloading;
 }
 
-// The digest taken while writing covers the file when every byte of it went through the
-// stream; otherwise (a write failed, the file changed or vanished) the file is read again.
-std::string DownloaderBackgrounder::md5OfDownload(const fs::path& target, std::int64_t fileSize,
-                                                  DigestingFileStream& file) const
+DownloadState DownloaderBackgrounder::checkMd5(const Data& data, const std::string& name,
+                                               const std::string& md5)
 {
-    const std::string streamed = file.md5();
+    if (data.checksum.empty())
+    {
+        CLog::getInstance()->log(LogCategory::download, LogWarning, "No expected checksum for ",
+                                 name, ". Can't verify download.");
+        return DownloadState::Completed;
+    }
+    setChecksum(md5);
+    CLog::getInstance()->log(LogCategory::download, LogDebug, "Checksum : '", md5, "'. Expected: '",
+                             data.checksum, "'");
+    if (md5 == data.checksum)
+        return DownloadState::Completed;
+    CLog::getInstance()->log(LogCategory::download, LogError, "Bad checksum for ", name);
+    return DownloadState::Failed;
+}
+
+// Only a release that names its installer's SHA-256 (a signed one) expects it.
+DownloadState DownloaderBackgrounder::checkSha256(const Data& data, const std::string& name,
+                                                  const std::string& sha256)
+{
+    if (data.sha256.empty())
+        return DownloadState::Completed;
+    setSha256(sha256);
+    CLog::getInstance()->log(LogCategory::download, LogDebug, "SHA-256 : '", sha256,
+                             "'. Expected: '", data.sha256, "'");
+    if (sha256 == data.sha256)
+        return DownloadState::Completed;
+    CLog::getInstance()->log(LogCategory::download, LogError, "Bad SHA-256 for ", name);
+    return DownloadState::Failed;
+}
+
+// The digests taken while writing cover the file when every byte of it went through the
+// stream; otherwise (a write failed, the file changed or vanished) the file is read again.
+FileDigests DownloaderBackgrounder::digestsOfDownload(const fs::path& target, std::int64_t fileSize,
+                                                      DigestingFileStream& file) const
+{
+    const FileDigests streamed = file.digests();
     boost::system::error_code error;
     const bool present = fs::exists(target, error) && !error;
     if (present && file.isDigestComplete() && file.digestedBytes() == fileSize)
         return streamed;
-    return md5OfFile(target);
+    return digestsOfFile(target);
 }
 
 void DownloaderBackgrounder::setState(DownloadState newState)
@@ -391,6 +437,12 @@ void DownloaderBackgrounder::setChecksum(const std::string& text)
 {
     std::lock_guard<std::mutex> lock(checksumMutex);
     verifiedChecksum = text;
+}
+
+void DownloaderBackgrounder::setSha256(const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(checksumMutex);
+    verifiedSha256 = text;
 }
 
 } // namespace Veltora::UpdateManager

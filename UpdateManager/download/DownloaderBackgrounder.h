@@ -2,6 +2,7 @@
 
 #include "UpdateManager/download/ActiveDownloader.h"
 #include "UpdateManager/download/DownloadState.h"
+#include "UpdateManager/download/FileVerification.h"
 #include "UpdateManager/download/SyncQueue.h"
 #include "UpdateManager/web/WebRequest.h"
 
@@ -24,12 +25,13 @@ class DigestingFileStream;
 // range request, checks the finished file's size and MD5, and ends in a DownloadState.
 //
 // A file is Completed only when its size equals every size that is known (the answer's
-// total, the description's `expectedSize` when positive) and its MD5 matches when a
-// checksum is expected. A body that ends early, wherever it ends, or that receives fewer
-// bytes than the low-speed limit over its window (LowSpeedLimit.h, adjustable through
-// UPDATER_LOW_SPEED_LIMIT), ends Paused with the partial file kept. A resume answer that
-// cannot continue the partial file (a 200, a 206 for other bytes, a 416 the expected size
-// does not confirm) restarts the file from byte 0 within the same job.
+// total, the description's `expectedSize` when positive), its MD5 matches when a
+// checksum is expected and its SHA-256 matches when one is expected. Both digests are
+// taken while the file is written, so verifying reads nothing back. A body that ends early,
+// wherever it ends, or that receives fewer bytes than the low-speed limit over its window
+// (LowSpeedLimit.h, adjustable through UPDATER_LOW_SPEED_LIMIT), ends Paused with the partial file
+// kept. A resume answer that cannot continue the partial file (a 200, a 206 for other bytes, a 416
+// the expected size does not confirm) restarts the file from byte 0 within the same job.
 //
 // The owner's thread calls every public operation and polls state, progress and checksum;
 // the worker never calls back. Destruction stops a running transfer after its current
@@ -38,8 +40,9 @@ class DownloaderBackgrounder
 {
 public:
     // One job: fetch `url` into `path` (narrow text). `checksum` is the expected MD5 in
-    // hexadecimal (may be empty), `expectedSize` the announced size (may be 0), and
-    // `resumeOffset` the number of bytes of `path` the caller believes are present.
+    // hexadecimal (may be empty), `expectedSize` the announced size (may be 0),
+    // `resumeOffset` the number of bytes of `path` the caller believes are present, and
+    // `sha256` the expected SHA-256 in lowercase hexadecimal (may be empty).
     struct Data
     {
         std::string url;
@@ -47,6 +50,7 @@ public:
         std::string checksum;
         std::int64_t expectedSize = 0;
         std::int64_t resumeOffset = 0;
+        std::string sha256;
     };
 
     // `name` labels the worker in its log lines (the update manager uses type + "/" + SKU).
@@ -61,6 +65,10 @@ public:
     // in front.
     void start(Data data);
 
+    // Sets the state to Idle and queues a job that ends Failed at once, without any
+    // request or file: the owner refused the download (the reason is the owner's to log).
+    void refuse();
+
     // Asks a running transfer to stop after its current chunk (state Paused). With `wait`,
     // returns only when no job is running. Nothing is remembered for a job not yet running.
     void stop(bool wait);
@@ -72,12 +80,16 @@ public:
     // Lowercase hexadecimal MD5 of the last verified file; empty when there was no
     // expected checksum. Meaningful once state() is Completed.
     std::string checksum() const;
+    // Lowercase hexadecimal SHA-256 of the last verified file; empty when there was no
+    // expected SHA-256. Meaningful once state() is Completed.
+    std::string sha256() const;
 
 private:
     static constexpr int StopRequest = 1;
 
     void httpDownload(const std::shared_ptr<Data>& data);
     void refuseAddress(const std::shared_ptr<Data>& data);
+    void endRefused();
     static std::string requestUrl(const Data& data);
 
     void reuseOrRemovePartialFile(Data& data, const boost::filesystem::path& target);
@@ -92,10 +104,13 @@ private:
     DownloadState verify(const Data& data, const boost::filesystem::path& target,
                          DigestingFileStream& file);
     DownloadState checkSize(const Data& data, const std::string& name, std::int64_t actual) const;
-    std::string md5OfDownload(const boost::filesystem::path& target, std::int64_t fileSize,
-                              DigestingFileStream& file) const;
+    DownloadState checkMd5(const Data& data, const std::string& name, const std::string& md5);
+    DownloadState checkSha256(const Data& data, const std::string& name, const std::string& sha256);
+    FileDigests digestsOfDownload(const boost::filesystem::path& target, std::int64_t fileSize,
+                                  DigestingFileStream& file) const;
     void setState(DownloadState newState);
     void setChecksum(const std::string& text);
+    void setSha256(const std::string& text);
 
     std::unique_ptr<ActiveDownloader> downloader;
     SyncQueue<int> commands;
@@ -104,6 +119,7 @@ private:
     WebRequest request;
     std::int64_t totalSize = 0;
     std::string verifiedChecksum;
+    std::string verifiedSha256;
     mutable std::mutex checksumMutex;
     std::mutex jobMutex;
     // Set by the destructor: jobs that have not begun are skipped, a running one stops.

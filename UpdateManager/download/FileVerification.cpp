@@ -1,4 +1,5 @@
 #include "UpdateManager/download/FileVerification.h"
+#include "UpdateManager/signing/Sha256Digest.h"
 
 #include <Poco/DigestStream.h>
 #include <Poco/MD5Engine.h>
@@ -40,6 +41,23 @@ std::string md5OfFile(const boost::filesystem::path& file)
     }
     digest.flush();
     return Poco::DigestEngine::digestToHex(engine.digest());
+}
+
+FileDigests digestsOfFile(const boost::filesystem::path& file)
+{
+    if (!existsOrFalse(file))
+        return {};
+    std::ifstream input(file.string(), std::ios::in | std::ios::binary);
+    Poco::MD5Engine md5;
+    Sha256Digest sha256;
+    const auto block = std::make_unique<char[]>(blockSize);
+    while (input.read(block.get(), blockSize) || input.gcount() > 0)
+    {
+        const auto count = static_cast<std::size_t>(input.gcount());
+        md5.update(block.get(), count);
+        sha256.update(block.get(), count);
+    }
+    return {Poco::DigestEngine::digestToHex(md5.digest()), sha256.hexDigest()};
 }
 
 std::int64_t fileSizeOrZero(const boost::filesystem::path& file)

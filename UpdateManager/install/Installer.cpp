@@ -157,13 +157,16 @@ void Installer::recordPartialDownload()
     status.store(DownloadPaused);
 }
 
-void Installer::writeConfirmFile(const std::string& checksum)
+void Installer::writeConfirmFile(const std::string& checksum, const std::string& sha256)
 {
     const std::int64_t size = fileSizeOrZero(installerFile);
-    const std::string sum = checksum.empty() ? md5OfFile(installerFile) : checksum;
+    const FileDigests digests =
+        checksum.empty() ? digestsOfFile(installerFile) : FileDigests{checksum, sha256};
     boost::property_tree::ptree tree;
     tree.put("size", size);
-    tree.put("checksum", sum);
+    tree.put("checksum", digests.md5);
+    if (!digests.sha256.empty())
+        tree.put("sha256", digests.sha256);
     boost::property_tree::write_json(confirmFilePath().string(), tree, std::locale(), true);
 }
 

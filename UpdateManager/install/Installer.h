@@ -52,10 +52,12 @@ public:
     // say) throws boost::filesystem::filesystem_error, which the caller reports.
     void refreshStatus(const ProductDescription& description, const std::string& latestVersion);
 
-    // Records the present installer file as complete: its size and `checksum`, or its
-    // computed MD5 when `checksum` is empty. Throws boost::property_tree::json_parser_error
-    // when the confirm file cannot be written.
-    void writeConfirmFile(const std::string& checksum);
+    // Records the present installer file as complete: its size, `checksum` and `sha256`
+    // as the verified download gave them. When `checksum` is empty both digests are
+    // computed from one read of the file; an empty `sha256` beside a given checksum is
+    // left out. Throws boost::property_tree::json_parser_error when the confirm file
+    // cannot be written.
+    void writeConfirmFile(const std::string& checksum, const std::string& sha256 = "");
 
     // Queues this installer on the install thread. A full queue makes the status Error.
     void startInstall();

@@ -89,6 +89,8 @@ bool ProductDescriptionFactory::create(const std::string& sku, const std::string
         out.platformDisplayVersion = resource.get<std::string>("platform_display_version", "");
         out.size = sizeOf(resource);
         out.checksum = resource.get<std::string>("checksum", "");
+        out.sha256 = resource.get<std::string>("sha256", "");
+        out.signature = resource.get<std::string>("signature", "");
     }
     catch (const boost::property_tree::ptree_bad_path& error)
     {

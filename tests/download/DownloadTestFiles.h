@@ -1,7 +1,7 @@
 #pragma once
 
 // Files for the download tests: reproducible installer bytes, and digests taken with the
-// system's md5sum so that they do not come from the code under test.
+// system's md5sum and sha256sum so that they do not come from the code under test.
 
 #include "UpdateManager/download/DownloaderBackgrounder.h"
 #include "tests/support/FileContent.h"
@@ -28,15 +28,28 @@ inline std::string patternedBytes(std::size_t size, std::uint32_t seed = 7)
     return bytes;
 }
 
-inline std::string md5sumOf(const boost::filesystem::path& file)
+// The first word a digest tool of the system (md5sum, sha256sum) prints for `file`.
+inline std::string digestByTool(const std::string& tool, const boost::filesystem::path& file)
 {
-    const std::string command = "md5sum '" + file.string() + "'";
+    const std::string command = tool + " '" + file.string() + "'";
     std::FILE* pipe = popen(command.c_str(), "r");
-    char digest[33] = {};
-    const std::size_t count = pipe ? std::fread(digest, 1, 32, pipe) : 0;
+    std::string digest;
+    for (int character = pipe ? std::fgetc(pipe) : EOF; character != EOF && character != ' ';
+         character = std::fgetc(pipe))
+        digest += static_cast<char>(character);
     if (pipe)
         pclose(pipe);
-    return std::string(digest, count);
+    return digest;
+}
+
+inline std::string md5sumOf(const boost::filesystem::path& file)
+{
+    return digestByTool("md5sum", file);
+}
+
+inline std::string sha256sumOf(const boost::filesystem::path& file)
+{
+    return digestByTool("sha256sum", file);
 }
 
 // The digest of `bytes`, written for the purpose to `scratch` and removed again.
@@ -44,6 +57,14 @@ inline std::string md5sumOf(const std::string& bytes, const boost::filesystem::p
 {
     writeFile(scratch, bytes);
     const std::string digest = md5sumOf(scratch);
+    boost::filesystem::remove(scratch);
+    return digest;
+}
+
+inline std::string sha256sumOf(const std::string& bytes, const boost::filesystem::path& scratch)
+{
+    writeFile(scratch, bytes);
+    const std::string digest = sha256sumOf(scratch);
     boost::filesystem::remove(scratch);
     return digest;
 }

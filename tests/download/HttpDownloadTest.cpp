@@ -48,11 +48,13 @@ protected:
         content = new std::string(patternedBytes(3 * 1024 * 1024 + 123, 11));
         Veltora::Testing::TempFolder scratch;
         contentMd5 = new std::string(md5sumOf(*content, scratch / "reference"));
+        contentSha256 = new std::string(sha256sumOf(*content, scratch / "reference"));
     }
     static void TearDownTestSuite()
     {
         delete content;
         delete contentMd5;
+        delete contentSha256;
     }
 
     DownloaderBackgrounder::Data job(std::int64_t resumeOffset = 0,
@@ -79,6 +81,7 @@ protected:
 
     static std::string* content;
     static std::string* contentMd5;
+    static std::string* contentSha256;
     HttpTestServer server;
     Veltora::Testing::TempFolder folder;
     fs::path target = folder / "Setup.exe";
@@ -86,6 +89,7 @@ protected:
 
 std::string* HttpDownload::content = nullptr;
 std::string* HttpDownload::contentMd5 = nullptr;
+std::string* HttpDownload::contentSha256 = nullptr;
 
 TEST_F(HttpDownload, FreshDownloadIsCompletedAndVerified)
 {
@@ -129,11 +133,15 @@ TEST_P(Resume, EndsWithTheWholeFile)
         writeFile(target, testCase.partialIsPrefix ? content->substr(0, *testCase.partialBytes)
                                                    : patternedBytes(*testCase.partialBytes, 99));
     DownloaderBackgrounder downloader("soft/SKU");
+    auto data = job(testCase.resumeOffset);
+    data.sha256 = *contentSha256;
 
-    EXPECT_EQ(run(downloader, job(testCase.resumeOffset)), stateOf(DownloadState::Completed));
+    EXPECT_EQ(run(downloader, data), stateOf(DownloadState::Completed));
     EXPECT_EQ(lastRange(), testCase.expectedRange);
     EXPECT_TRUE(readFile(target) == *content);
+    // Both digests cover the bytes that were on disk before the job as well.
     EXPECT_EQ(downloader.checksum(), *contentMd5);
+    EXPECT_EQ(downloader.sha256(), *contentSha256);
     if (testCase.bodyTransferred)
     {
         EXPECT_EQ(downloader.progress(), 1.0);
@@ -156,6 +164,66 @@ INSTANTIATE_TEST_SUITE_P(
         ResumeCase{"ServerIgnoresRangeWithAnotherPrefix", 1000000, false, 1000000,
                    RangeMode::Ignore, "bytes=1000000-"}),
     [](const ::testing::TestParamInfo<ResumeCase>& caseInfo) { return caseInfo.param.name; });
+
+struct Sha256Case
+{
+    const char* name;
+    std::function<std::string(const std::string&)> expectedSha256;
+    bool withMd5;
+    DownloadState expectedState;
+    const char* logged; // "PATH" stands for the target path
+};
+
+void PrintTo(const Sha256Case& testCase, std::ostream* out)
+{
+    *out << testCase.name;
+}
+
+class Sha256Verification : public HttpDownload, public ::testing::WithParamInterface<Sha256Case>
+{
+};
+
+// An expected SHA-256 is checked beside the MD5, with or without one, and records the
+// digest it found; none expected leaves the outcome to the MD5 as before.
+TEST_P(Sha256Verification, DecidesTheFinalState)
+{
+    const Sha256Case& testCase = GetParam();
+    server.serveContent("/Setup.exe", *content);
+    auto data = job();
+    data.sha256 = testCase.expectedSha256(*contentSha256);
+    if (!testCase.withMd5)
+        data.checksum.clear();
+    Veltora::Testing::LogCapture log({"download"});
+    {
+        DownloaderBackgrounder downloader("soft/SKU");
+        EXPECT_EQ(run(downloader, data), stateOf(testCase.expectedState));
+        EXPECT_EQ(downloader.sha256(), data.sha256.empty() ? "" : *contentSha256);
+        EXPECT_EQ(downloader.checksum(), testCase.withMd5 ? *contentMd5 : "");
+    }
+    std::string expected = testCase.logged;
+    boost::algorithm::replace_all(expected, "PATH", target.string());
+    EXPECT_NE(log.text().find(expected), std::string::npos) << expected << "\n" << log.text();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Sha256Verification,
+    ::testing::Values(
+        Sha256Case{"Matching", [](const std::string& sha) { return sha; }, true,
+                   DownloadState::Completed, "SHA-256 : '"},
+        Sha256Case{"MatchingWithoutMd5", [](const std::string& sha) { return sha; }, false,
+                   DownloadState::Completed, "No expected checksum for PATH"},
+        Sha256Case{"OtherBytes",
+                   [](const std::string& sha) { return std::string(sha.rbegin(), sha.rend()); },
+                   true, DownloadState::Failed, "Bad SHA-256 for PATH"},
+        Sha256Case{"OtherBytesWithoutMd5",
+                   [](const std::string& sha) { return std::string(sha.rbegin(), sha.rend()); },
+                   false, DownloadState::Failed, "Bad SHA-256 for PATH"},
+        Sha256Case{"CapitalsNeverMatch",
+                   [](const std::string& sha) { return boost::algorithm::to_upper_copy(sha); },
+                   true, DownloadState::Failed, "Bad SHA-256 for PATH"},
+        Sha256Case{"NoneExpected", [](const std::string&) { return std::string(); }, true,
+                   DownloadState::Completed, "Checksum : '"}),
+    [](const ::testing::TestParamInfo<Sha256Case>& caseInfo) { return caseInfo.param.name; });
 
 TEST_F(HttpDownload, IgnoredRangeRestartsTheFileEvenWithoutAnExpectedSize)
 {

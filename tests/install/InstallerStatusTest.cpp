@@ -157,7 +157,17 @@ TEST_F(ConfirmFile, RecordsSizeThenChecksumIndentedAndIsAcceptedByTheRefresh)
     EXPECT_EQ(installer.getStatus(), InstallerAvailable);
 }
 
-TEST_F(ConfirmFile, ComputesTheChecksumWhenNoneIsGiven)
+TEST_F(ConfirmFile, RecordsTheSha256OfAVerifiedDownload)
+{
+    const fs::path file = folder / "Setup.exe";
+    writeText(file, "abc");
+    Installer installer = installerFor(file);
+    installer.writeConfirmFile("sum", "sha");
+    EXPECT_EQ(readText(installer.confirmFilePath()),
+              "{\n    \"size\": \"3\",\n    \"checksum\": \"sum\",\n    \"sha256\": \"sha\"\n}\n");
+}
+
+TEST_F(ConfirmFile, ComputesBothDigestsWhenNoChecksumIsGiven)
 {
     const fs::path file = folder / "Setup.exe";
     writeText(file, "abc");
@@ -168,6 +178,8 @@ TEST_F(ConfirmFile, ComputesTheChecksumWhenNoneIsGiven)
     boost::property_tree::read_json(installer.confirmFilePath().string(), tree);
     EXPECT_EQ(tree.get<std::string>("size"), "3");
     EXPECT_EQ(tree.get<std::string>("checksum"), "900150983cd24fb0d6963f7d28e17f72");
+    EXPECT_EQ(tree.get<std::string>("sha256"),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }
 
 TEST_F(ConfirmFile, ReplacesAnOlderConfirmFile)

@@ -50,6 +50,8 @@ const char* const fullResource = R"({
     "platform_display_version": "Windows 7 or later",
     "size": 123456,
     "checksum": "0123456789abcdef0123456789abcdef",
+    "sha256": "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad",
+    "signature": "c2lnbmF0dXJl",
     "ignored": {"deep": [1, 2, 3]}
 })";
 
@@ -90,6 +92,9 @@ TEST_F(ProductDescriptionFactoryTest, FillsEveryMemberAndSavesTheReleaseNotes)
     EXPECT_EQ(description.platformDisplayVersion, "Windows 7 or later");
     EXPECT_EQ(description.size, 123456u);
     EXPECT_EQ(description.checksum, "0123456789abcdef0123456789abcdef");
+    EXPECT_EQ(description.sha256,
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(description.signature, "c2lnbmF0dXJl");
 
     EXPECT_EQ(contentOf(folder / "temp" / "ABC.html"), "<h1>2.0.1</h1>\n<p>Fixes</p>\n");
     EXPECT_EQ(countOf(text, "| description     | error  | Resources Folder not yet defined\n"), 1u)
@@ -183,6 +188,8 @@ TEST_F(ProductDescriptionFactoryTest, OptionalKeysTakeTheirDefaults)
     EXPECT_EQ(description.platformDisplayVersion, "");
     EXPECT_EQ(description.size, 0u);
     EXPECT_EQ(description.checksum, "");
+    EXPECT_EQ(description.sha256, "");
+    EXPECT_EQ(description.signature, "");
     EXPECT_FALSE(fs::exists(folder / "temp"));
     EXPECT_EQ(text.find("Resources Folder not yet defined"), std::string::npos);
 }

@@ -1,4 +1,4 @@
-#include "UpdateManager/download/GrowingFileMd5.h"
+#include "UpdateManager/download/GrowingFileDigest.h"
 
 #include <Poco/DigestEngine.h>
 
@@ -14,12 +14,14 @@ namespace
 constexpr std::int64_t blockSize = 256 * 1024;
 } // namespace
 
-GrowingFileMd5::GrowingFileMd5(const boost::filesystem::path& file, std::int64_t presentBytes)
-    : path(file), reportedSize(presentBytes), thread(&GrowingFileMd5::run, this)
+GrowingFileDigest::GrowingFileDigest(const boost::filesystem::path& file, std::int64_t presentBytes,
+                                     bool withSha256)
+    : path(file), sha256(withSha256 ? std::make_unique<Sha256Digest>() : nullptr),
+      reportedSize(presentBytes), thread(&GrowingFileDigest::run, this)
 {
 }
 
-GrowingFileMd5::~GrowingFileMd5()
+GrowingFileDigest::~GrowingFileDigest()
 {
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -30,7 +32,7 @@ GrowingFileMd5::~GrowingFileMd5()
         thread.join();
 }
 
-void GrowingFileMd5::grownTo(std::int64_t size)
+void GrowingFileDigest::grownTo(std::int64_t size)
 {
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -39,21 +41,22 @@ void GrowingFileMd5::grownTo(std::int64_t size)
     grown.notify_one();
 }
 
-std::string GrowingFileMd5::finish()
+FileDigests GrowingFileDigest::finish()
 {
     if (!thread.joinable())
-        return hexDigest;
+        return digests;
     {
         std::lock_guard<std::mutex> lock(mutex);
         finishing = true;
     }
     grown.notify_one();
     thread.join();
-    hexDigest = Poco::DigestEngine::digestToHex(engine.digest());
-    return hexDigest;
+    digests.md5 = Poco::DigestEngine::digestToHex(md5.digest());
+    digests.sha256 = sha256 ? sha256->hexDigest() : std::string();
+    return digests;
 }
 
-void GrowingFileMd5::run()
+void GrowingFileDigest::run()
 {
     boost::filesystem::ifstream file(path, std::ios::in | std::ios::binary);
     std::vector<char> block(static_cast<std::size_t>(blockSize));
@@ -70,7 +73,10 @@ void GrowingFileMd5::run()
                 complete = false;
                 return;
             }
-            engine.update(block.data(), static_cast<std::size_t>(file.gcount()));
+            const auto count = static_cast<std::size_t>(file.gcount());
+            md5.update(block.data(), count);
+            if (sha256)
+                sha256->update(block.data(), count);
             digested += file.gcount();
         }
     }
@@ -78,7 +84,7 @@ void GrowingFileMd5::run()
 
 // Waits until more bytes are reported than are hashed, or the writer has finished; false
 // when following is abandoned. `last` tells that no more bytes will be reported.
-bool GrowingFileMd5::waitForBytes(std::int64_t& until, bool& last)
+bool GrowingFileDigest::waitForBytes(std::int64_t& until, bool& last)
 {
     std::unique_lock<std::mutex> lock(mutex);
     grown.wait(lock, [this] { return abandoned || finishing || reportedSize > digested; });
