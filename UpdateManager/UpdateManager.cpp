@@ -1,8 +1,11 @@
 #include "UpdateManager/UpdateManager.h"
 
 #include "UpdateManager/core/MaskedUrl.h"
+#include "UpdateManager/download/FileVerification.h"
 #include "UpdateManager/install/InstallThread.h"
 #include "UpdateManager/scan/KnownFolders.h"
+#include "UpdateManager/signing/SignatureCheck.h"
+#include "UpdateManager/signing/SignedRelease.h"
 #include "UpdateManager/web/CTiming.h"
 #include "UpdateManager/web/ProductDescriptionFactory.h"
 #include "UpdateManager/web/ResourceList.h"
@@ -112,8 +115,10 @@ bool fetchDescription(WebRequest& request, const std::string& url, const Product
 } // namespace
 
 UpdateManager::UpdateManager(const std::string& scannerDefinitionPath,
-                             const std::string& serverText, const std::string& platformText)
-    : scanner(fs::path(scannerDefinitionPath)), server(serverText), platform(platformText)
+                             const std::string& serverText, const std::string& platformText,
+                             std::optional<SigningPublicKey> key)
+    : scanner(fs::path(scannerDefinitionPath)), server(serverText), platform(platformText),
+      signingKey(std::move(key))
 {
     log(LogInfo, " Initialize UpdateManager");
     std::string folder;
@@ -380,7 +385,7 @@ void UpdateManager::takeCompletedDownload(const ProductKey& key, ProductInfo& in
 {
     try
     {
-        info.installer.writeConfirmFile(info.downloader->checksum());
+        info.installer.writeConfirmFile(info.downloader->checksum(), info.downloader->sha256());
     }
     catch (const std::exception& error)
     {
@@ -477,20 +482,68 @@ bool UpdateManager::launchDownload(const ProductKey& key, bool force)
     if (!makeDownloadDirectory(info))
         return false;
     log(LogInfo, " Launch download for ", description.name, " (", key.type, "/", key.sku, ")");
+    info.installer.setStatus(DownloadInProgress);
+    const std::string refusal = signatureRefusal(description);
+    if (!refusal.empty())
+    {
+        log(LogError, " Refusing release ", description.version, " of ", key.sku, ": ", refusal);
+        info.downloader->refuse();
+        return true;
+    }
     DownloaderBackgrounder::Data job;
     job.url = info.installer.url();
     job.path = info.installer.installerPath().string();
     job.checksum = description.checksum;
+    job.sha256 = signingKey ? description.sha256 : std::string();
     job.expectedSize = static_cast<std::int64_t>(description.size);
     job.resumeOffset = info.installer.downloadedBytes();
     info.downloader->start(job);
-    info.installer.setStatus(DownloadInProgress);
     return true;
 }
 
 bool UpdateManager::launchDownload(const std::string& sku, const std::string& type, bool force)
 {
     return launchDownload(ProductKey{sku, type}, force);
+}
+
+// Why the release must not be downloaded; empty when it may be: always without a signing
+// key, otherwise only when the key confirms the signature over the release as described.
+std::string UpdateManager::signatureRefusal(const ProductDescription& description) const
+{
+    if (!signingKey)
+        return {};
+    const SignedRelease release{description.sku, platform, description.version, description.size,
+                                description.sha256};
+    const std::optional<std::string> text = release.canonicalText();
+    if (!text)
+        return "the release names no usable SHA-256, SKU, platform or version to check";
+    const SignatureCheck check = checkSignature(*signingKey, *text, description.signature);
+    if (check == SignatureCheck::Valid)
+        return {};
+    return std::string("the signature is ") + describe(check);
+}
+
+// Why the installer file must not be run; empty when it may be. The SHA-256 the download
+// took while writing the file is used when it is this release's; any other file (found
+// on disk, or no longer of the downloaded size) is read once to take it.
+std::string UpdateManager::installerRefusal(const ProductInfo& info) const
+{
+    if (!signingKey)
+        return {};
+    const std::string refusal = signatureRefusal(info.description);
+    if (!refusal.empty())
+        return refusal;
+    const fs::path file = info.installer.installerPath();
+    const std::int64_t size = fileSizeOrZero(file);
+    if (size != static_cast<std::int64_t>(info.description.size))
+        return "the installer file has " + std::to_string(size) + " bytes while the release has " +
+               std::to_string(info.description.size);
+    const bool downloaded =
+        info.downloader && info.downloader->state() == static_cast<int>(DownloadState::Completed) &&
+        info.downloader->sha256() == info.description.sha256;
+    if (!downloaded && digestsOfFile(file).sha256 != info.description.sha256)
+        return "the installer file's SHA-256 differs from the release's";
+    return {};
 }
 
 // Creates the download folder when it is missing but its parent exists; a deeper missing
@@ -581,6 +634,13 @@ bool UpdateManager::launchInstaller(const ProductKey& key, bool silent)
     {
         log(LogWarning, "Attempt to launch installer for ", found->second.description.name, " (",
             key.sku, ") but installer is not available.");
+        return false;
+    }
+    const std::string refusal = installerRefusal(found->second);
+    if (!refusal.empty())
+    {
+        log(LogError, " Refusing to launch the installer of ", key.sku, ": ", refusal);
+        installer.setStatus(DownloadError);
         return false;
     }
     installer.setSilent(silent);

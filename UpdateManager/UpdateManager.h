@@ -6,11 +6,13 @@
 #include "UpdateManager/core/ProductKey.h"
 #include "UpdateManager/core/UpdateStatus.h"
 #include "UpdateManager/scan/Scanner.h"
+#include "UpdateManager/signing/SigningPublicKey.h"
 
 #include <boost/filesystem/path.hpp>
 
 #include <exception>
 #include <map>
+#include <optional>
 #include <string>
 
 namespace Veltora::UpdateManager
@@ -36,8 +38,15 @@ public:
     // word sent to the resources server (Platform::platformWord() in the application).
     // The download folder is the user's Downloads folder, empty when it cannot be found
     // (then every product that needs an update reports an error).
+    //
+    // With a `signingKey` only signed releases are installed: a download starts only for
+    // a release whose signature the key confirms (else the download job fails at once,
+    // before any request), the download must match the signed size and SHA-256, and an
+    // installer is launched only when the file on disk still does. Without one the
+    // release's SHA-256 and signature are ignored.
     UpdateManager(const std::string& scannerDefinitionPath, const std::string& server,
-                  const std::string& platform);
+                  const std::string& platform,
+                  std::optional<SigningPublicKey> signingKey = std::nullopt);
     // Stops the install thread (waiting for a running installer) and every download
     // worker (waiting for its current chunk).
     ~UpdateManager() override;
@@ -88,7 +97,9 @@ public:
     bool discardDownload(const ProductKey& key);
     bool discardDownload(const std::string& sku, const std::string& type);
     // Accepted only in InstallerAvailable: the status becomes InstallerStart and the next
-    // tick queues the installer on the install thread.
+    // tick queues the installer on the install thread. With a signing key, an installer
+    // file that no longer matches the signed release is refused: the status becomes
+    // DownloadError and the result is false.
     bool launchInstaller(const ProductKey& key, bool silent);
     bool launchInstaller(const std::string& sku, const std::string& type, bool silent);
 
@@ -124,6 +135,8 @@ private:
     void rejectUnusableInstallerPath(ProductInfo& info);
     void checkPlatform(ProductInfo& info);
     bool makeDownloadDirectory(const ProductInfo& info);
+    std::string signatureRefusal(const ProductDescription& description) const;
+    std::string installerRefusal(const ProductInfo& info) const;
     ProductMap::iterator findByInstaller(const Installer* finished);
 
     void fireProductChanged(const ProductKey& key);
@@ -134,6 +147,7 @@ private:
     bool queryServer = true;
     std::string platform;
     std::string downloadFolder;
+    std::optional<SigningPublicKey> signingKey;
 };
 
 } // namespace Veltora::UpdateManager

@@ -200,9 +200,9 @@ std::unique_ptr<ChildProcess> UpdaterRun::startUpdater(const std::vector<std::st
                                                        const std::vector<std::string>& launcher)
 {
     if (launcher.empty())
-        return std::make_unique<ChildProcess>(UPDATER_BINARY, arguments, options);
+        return std::make_unique<ChildProcess>(updaterProgram, arguments, options);
     std::vector<std::string> launched(launcher.begin() + 1, launcher.end());
-    launched.push_back(UPDATER_BINARY);
+    launched.push_back(updaterProgram);
     launched.insert(launched.end(), arguments.begin(), arguments.end());
     return std::make_unique<ChildProcess>(launcher.front(), launched, options);
 }

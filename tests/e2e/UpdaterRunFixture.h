@@ -109,6 +109,8 @@ protected:
     // Clicks the middle of `area` of the panel of the window at `window`.
     bool clickPanel(const WindowGeometry& window, const WindowGeometry& area) const;
 
+    // The updater binary the run starts: the default build's, unless a test picks another.
+    std::string updaterProgram = UPDATER_BINARY;
     TempFolder root;
     boost::filesystem::path downloads = root / "Downloads";
     boost::filesystem::path home = root / "home";

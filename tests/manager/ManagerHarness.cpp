@@ -130,11 +130,12 @@ void ManagerTest::TearDown()
         std::cerr << "---- log of the failed test\n" << capturedLog << "----\n";
 }
 
-void ManagerTest::createManager(const std::string& scannerDefinition, const std::string& serverText)
+void ManagerTest::createManager(const std::string& scannerDefinition, const std::string& serverText,
+                                std::optional<UpdateManager::SigningPublicKey> signingKey)
 {
     managerObject = std::make_unique<UpdateManager::UpdateManager>(
         scannerDefinition, serverText.empty() ? server->hostAndPort() : serverText,
-        Platform::platformWord());
+        Platform::platformWord(), std::move(signingKey));
     eventJournal = std::make_unique<EventJournal>(*managerObject);
 }
 
@@ -161,6 +162,10 @@ std::string resourcesAnswer(const std::vector<Release>& releases, int total)
             resource.put("platform_min_version", release.platformMinVersion);
         if (!release.platformMaxVersion.empty())
             resource.put("platform_max_version", release.platformMaxVersion);
+        if (!release.sha256.empty())
+            resource.put("sha256", release.sha256);
+        if (!release.signature.empty())
+            resource.put("signature", release.signature);
         resources.push_back({"", resource});
     }
     pt::ptree answer;

@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,8 @@ struct Release
     std::string checksum;  // empty: the installer's MD5
     std::string platformMinVersion;
     std::string platformMaxVersion;
+    std::string sha256;    // empty: none in the answer
+    std::string signature; // empty: none in the answer
 };
 
 using LogLine = LogEntry;
@@ -95,8 +98,10 @@ protected:
 
     // Builds the manager with the platform layer's Downloads folder and platform word,
     // asking the fixture's server unless `serverText` names another.
+    // With `signingKey` the manager installs only releases signed with its private half.
     void createManager(const std::string& scannerDefinition = {},
-                       const std::string& serverText = {});
+                       const std::string& serverText = {},
+                       std::optional<UpdateManager::SigningPublicKey> signingKey = {});
     UpdateManager::UpdateManager& manager() { return *managerObject; }
     EventJournal& journal() { return *eventJournal; }
 

@@ -11,6 +11,6 @@ TEST(JUCEUpdaterApplication, ReportsTheProjectVersion)
     // JUCE expects an application object only in a program that says how to make one.
     juce::JUCEApplicationBase::createInstance = []() -> juce::JUCEApplicationBase*
     { return nullptr; };
-    JUCEUpdaterApplication application({});
+    JUCEUpdaterApplication application({}, std::nullopt);
     EXPECT_EQ(application.getApplicationVersion(), PROJECT_VERSION);
 }

@@ -10,8 +10,10 @@
 namespace Veltora::Updater
 {
 
-JUCEUpdaterApplication::JUCEUpdaterApplication(std::vector<std::string> commandLineArguments)
-    : arguments(std::move(commandLineArguments))
+JUCEUpdaterApplication::JUCEUpdaterApplication(
+    std::vector<std::string> commandLineArguments,
+    std::optional<UpdateManager::SigningPublicKey> releaseSigningKey)
+    : arguments(std::move(commandLineArguments)), signingKey(std::move(releaseSigningKey))
 {
 }
 
@@ -50,7 +52,7 @@ void JUCEUpdaterApplication::initialise(const juce::String&)
     lookAndFeel = std::make_unique<UpdaterLookAndFeel>();
     juce::LookAndFeel::setDefaultLookAndFeel(lookAndFeel.get());
 
-    mainWindow = std::make_unique<UpdaterWindow>(options->sku, options->server);
+    mainWindow = std::make_unique<UpdaterWindow>(options->sku, options->server, signingKey);
     mainWindow->startUpdate();
 }
 

@@ -6,6 +6,7 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,9 @@ class JUCEUpdaterApplication : public juce::JUCEApplication
 public:
     // The process's arguments, program name excluded, as the operating system gave them
     // (UTF-8 on POSIX).
-    explicit JUCEUpdaterApplication(std::vector<std::string> arguments);
+    // With a signing key only releases signed with its private half are installed.
+    JUCEUpdaterApplication(std::vector<std::string> arguments,
+                           std::optional<UpdateManager::SigningPublicKey> signingKey);
     ~JUCEUpdaterApplication() override;
 
     const juce::String getApplicationName() override;
@@ -35,6 +38,7 @@ public:
 
 private:
     std::vector<std::string> arguments;
+    std::optional<UpdateManager::SigningPublicKey> signingKey;
     std::unique_ptr<UpdaterWindow> mainWindow;
     std::unique_ptr<UpdaterLookAndFeel> lookAndFeel;
 };

@@ -4,26 +4,42 @@
 #include "updater/cli/CommandLine.h"
 #include "updater/cli/ExitStatus.h"
 
+#include "UpdateManager/signing/SigningPublicKey.h"
 #include "log/CLog.h"
 #include "platform/Platform.h"
 
+#include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace
 {
 std::vector<std::string> commandLineArguments;
+std::optional<Veltora::UpdateManager::SigningPublicKey> releaseSigningKey;
 
 // JUCE owns and deletes the application object it gets from here.
 juce::JUCEApplicationBase* createApplication()
 {
-    return new Veltora::Updater::JUCEUpdaterApplication(commandLineArguments);
+    return new Veltora::Updater::JUCEUpdaterApplication(commandLineArguments, releaseSigningKey);
 }
 } // namespace
 
 int main(int argc, char* argv[])
 {
     commandLineArguments.assign(argv + 1, argv + argc);
+    // The build's release signing key (empty: releases are not checked); the build
+    // configuration has already refused a malformed one.
+    const std::string signingKeyText = UPDATER_SIGNING_PUBLIC_KEY;
+    if (!signingKeyText.empty())
+    {
+        releaseSigningKey = Veltora::UpdateManager::SigningPublicKey::fromText(signingKeyText);
+        if (!releaseSigningKey)
+        {
+            std::cerr << "updater: the built-in release signing key is malformed\n";
+            return Veltora::Updater::ExitStatus::CannotStartOrRelaunch;
+        }
+    }
     // A server that resets the connection while a request is written must not end the
     // updater; the request fails and is handled like any other connection failure.
     Veltora::Platform::ignoreBrokenConnectionSignals();

@@ -43,13 +43,15 @@ void UpdaterWindow::SecondaryWindow::closeButtonPressed()
     setVisible(false);
 }
 
-UpdaterWindow::UpdaterWindow(const std::string& sku, const std::string& server)
+UpdaterWindow::UpdaterWindow(const std::string& sku, const std::string& server,
+                             std::optional<UpdateManager::SigningPublicKey> signingKey)
     : juce::DocumentWindow("Auto Update", juce::Colour(0xFFD3D3D3),
                            juce::DocumentWindow::closeButton, true),
       panel(
           "main", [this] { onLaunchInstaller(); }, [this] { closeButtonPressed(); }),
       logWindow("Log window"),
-      manager("", serverOrDefault(server), Platform::platformWord()), productKey{sku, "soft"}
+      manager("", serverOrDefault(server), Platform::platformWord(), std::move(signingKey)),
+      productKey{sku, "soft"}
 {
 }
 
@@ -243,8 +245,13 @@ void UpdaterWindow::launchInstallerSilently()
 {
     if (installerLaunched)
         return;
+    // Refused when the file no longer matches the signed release: the update failed.
+    if (!manager.launchInstaller(productKey, true))
+    {
+        showFailure();
+        return;
+    }
     installerLaunched = true;
-    manager.launchInstaller(productKey, true);
     panel.setText(installingText);
     panel.setProgress(-1.0);
 }

@@ -10,6 +10,7 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace Veltora::Updater
@@ -35,8 +36,10 @@ public:
         void closeButtonPressed() override;
     };
 
-    // An empty server means the built-in default resources server.
-    UpdaterWindow(const std::string& sku, const std::string& server);
+    // An empty server means the built-in default resources server. With a signing key
+    // only releases signed with its private half are installed.
+    UpdaterWindow(const std::string& sku, const std::string& server,
+                  std::optional<UpdateManager::SigningPublicKey> signingKey = std::nullopt);
     ~UpdaterWindow() override;
 
     // Queries the server and starts the download, then shows the window and starts the
