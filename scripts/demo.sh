@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs one whole update against the bundled demo server on loopback:
-#   installs what is missing, builds the updater, the demo server and the demo product,
-#   installs version 1.0.0 of the demo product, publishes release 2.0.0 on the demo
-#   server, and runs the updater (on Xvfb when there is no display) through download,
+#   installs what is missing, builds the updater, updater-publish, the demo server and the
+#   demo product, installs version 1.0.0 of the demo product, publishes release 2.0.0 with
+#   updater-publish (signed with a key made for the demo) into a folder that the demo
+#   server serves as a static web server would, and runs the updater (on Xvfb when there is no display) through download,
 #   verification, silent installation and relaunch of the product, printing what happens.
 #
 #   scripts/demo.sh [--screenshot FILE.png]
@@ -28,10 +29,11 @@ say "Checking the Debian packages the build needs"
 scripts/install-deps.sh
 
 build=$(realpath -m "${BUILD_DIR:-build}")
-say "Building the updater, the demo server and the demo product in $build"
+say "Building the updater, updater-publish, the demo server and the demo product in $build"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUPDATER_BUILD_APP=ON >/dev/null
-cmake --build "$build" -j "${JOBS:-2}" --target updater demo_server demo_product
+cmake --build "$build" -j "${JOBS:-2}" --target updater updater-publish demo_server demo_product
 updater=$build/updater/app/updater
+publish=$build/tools/publish/updater-publish
 server=$build/tools/demo_server/demo_server
 product=$build/tools/demo_product/demo_product
 
@@ -43,7 +45,7 @@ cleanup() {
     rm -rf "$demo"
 }
 trap cleanup EXIT
-mkdir -p "$demo/releases/veltora-demo" "$demo/Downloads" "$demo/work"
+mkdir -p "$demo/site" "$demo/Downloads" "$demo/work"
 export VELTORA_DEMO_HOME=$demo/product
 export XDG_DOWNLOAD_DIR=$demo/Downloads
 
@@ -51,24 +53,29 @@ say "Installing version 1.0.0 of the demo product into $VELTORA_DEMO_HOME"
 VELTORA_DEMO_VERSION=1.0.0 "$product" /SILENT
 "$VELTORA_DEMO_HOME/bin/veltora-demo" --started-by user
 
-say "Publishing release 2.0.0 on the demo server"
-installer=VeltoraDemo-2.0.0-setup
-cp "$product" "$demo/releases/veltora-demo/$installer"
-cat >"$demo/releases/veltora-demo/release.json" <<JSON
-{
-  "name": "Veltora Demo",
-  "version": "2.0.0",
-  "installer": "$installer",
-  "release_notes_html": "<h1>Veltora Demo 2.0.0</h1><p>Now with a relaunch.</p>"
-}
-JSON
-size=$(stat -c %s "$demo/releases/veltora-demo/$installer")
+installer=$demo/VeltoraDemo-2.0.0-setup
+cp "$product" "$installer"
+size=$(stat -c %s "$installer")
+say "Starting the demo server on the folder $demo/site"
 # About three seconds of download, so the window can be watched.
-"$server" --releases "$demo/releases" --port-file "$demo/port" \
+"$server" --site "$demo/site" --port-file "$demo/port" \
     --rate $((size / 3)) --cut-transfers 1 > >(sed -u 's/^/    /') 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do [ -s "$demo/port" ] && break; sleep 0.1; done
 port=$(cat "$demo/port")
+
+say "Publishing release 2.0.0 with updater-publish"
+echo "    $publish keygen --out $demo/release.key"
+"$publish" keygen --out "$demo/release.key" | sed -u 's/^/    /'
+echo "<h1>Veltora Demo 2.0.0</h1><p>Now with a relaunch.</p>" >"$demo/notes.html"
+echo "    $publish --sku veltora-demo --platform linux --version 2.0.0 --name \"Veltora Demo\" \\"
+echo "        --base-url http://127.0.0.1:$port --notes $demo/notes.html \\"
+echo "        --sign-key $demo/release.key --out $demo/site $installer"
+"$publish" --sku veltora-demo --platform linux --version 2.0.0 --name "Veltora Demo" \
+    --base-url "http://127.0.0.1:$port" --notes "$demo/notes.html" \
+    --sign-key "$demo/release.key" --out "$demo/site" "$installer" | sed -u 's/^/    /'
+(cd "$demo/site" && find . -type f | sort | sed 's/^/    /')
+echo "    (this updater is built without UPDATER_SIGNING_PUBLIC_KEY, so it ignores the signature)"
 
 if [ -z "${DISPLAY:-}" ]; then
     say "No display: starting Xvfb"

@@ -128,8 +128,8 @@ void sendFileBytes(Poco::Net::StreamSocket& socket, const fs::path& file, std::u
 }
 } // namespace
 
-DemoRequestHandler::DemoRequestHandler(ReleaseCatalog& releases, TransferPolicy& transfers)
-    : catalog(releases), policy(transfers)
+DemoRequestHandler::DemoRequestHandler(ReleaseSource& releases, TransferPolicy& transfers)
+    : source(releases), policy(transfers)
 {
 }
 
@@ -173,9 +173,16 @@ void DemoRequestHandler::answerResources(const std::string& path,
     }
     const std::string host =
         request.getHost().empty() ? request.serverAddress().toString() : request.getHost();
-    const std::string json = catalog.latestResources(pieces[2], pieces[3], host);
-    sendText(response, HTTPResponse::HTTP_OK, "application/json", json);
-    report(request, 200, "platform " + pieces[4] + ", " + json);
+    const std::optional<std::string> json =
+        source.latestResources(pieces[2], pieces[3], pieces[4], host);
+    if (!json)
+    {
+        sendText(response, HTTPResponse::HTTP_NOT_FOUND, "text/plain", "not found\n");
+        report(request, 404, "");
+        return;
+    }
+    sendText(response, HTTPResponse::HTTP_OK, "application/json", *json);
+    report(request, 200, "platform " + pieces[4] + ", " + *json);
 }
 
 void DemoRequestHandler::answerFile(const std::string& path, Poco::Net::HTTPServerRequest& request,
@@ -183,7 +190,7 @@ void DemoRequestHandler::answerFile(const std::string& path, Poco::Net::HTTPServ
 {
     const std::vector<std::string> pieces = splitPath(path);
     const std::optional<fs::path> file =
-        pieces.size() == 3 ? catalog.installerFile(pieces[1], pieces[2]) : std::nullopt;
+        source.installerFile(std::vector<std::string>(pieces.begin() + 1, pieces.end()));
     if (!file)
     {
         sendText(response, HTTPResponse::HTTP_NOT_FOUND, "text/plain", "not found\n");

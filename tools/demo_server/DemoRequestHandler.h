@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tools/demo_server/ReleaseCatalog.h"
+#include "tools/demo_server/ReleaseSource.h"
 #include "tools/demo_server/TransferPolicy.h"
 
 #include <Poco/Net/HTTPRequestHandler.h>
@@ -13,13 +13,14 @@ namespace Veltora::Demo
 
 // Answers one request of the demo server:
 //   GET /api/resources/<type>/<sku>/<platform>/latest   the resources API (JSON)
-//   GET /files/<sku>/<installer>                          the installer, honouring
+//   GET /files/...                                        an installer, honouring
 //                                                         "Range: bytes=N-" and "bytes=N-M"
-// Everything else gets 404. Every request is reported on one line of standard output.
+// as the release source has them. Everything else gets 404. Every request is reported on one line
+// of standard output.
 class DemoRequestHandler : public Poco::Net::HTTPRequestHandler
 {
 public:
-    DemoRequestHandler(ReleaseCatalog& catalog, TransferPolicy& policy);
+    DemoRequestHandler(ReleaseSource& source, TransferPolicy& policy);
 
     void handleRequest(Poco::Net::HTTPServerRequest& request,
                        Poco::Net::HTTPServerResponse& response) override;
@@ -34,7 +35,7 @@ private:
     void report(const Poco::Net::HTTPServerRequest& request, int status,
                 const std::string& detail) const;
 
-    ReleaseCatalog& catalog;
+    ReleaseSource& source;
     TransferPolicy& policy;
 };
 

@@ -5,9 +5,9 @@
 namespace Veltora::Demo
 {
 
-DemoRequestHandlerFactory::DemoRequestHandlerFactory(ReleaseCatalog& releases,
+DemoRequestHandlerFactory::DemoRequestHandlerFactory(ReleaseSource& releases,
                                                      TransferPolicy& transfers)
-    : catalog(releases), policy(transfers)
+    : source(releases), policy(transfers)
 {
 }
 
@@ -15,7 +15,7 @@ DemoRequestHandlerFactory::DemoRequestHandlerFactory(ReleaseCatalog& releases,
 Poco::Net::HTTPRequestHandler*
 DemoRequestHandlerFactory::createRequestHandler(const Poco::Net::HTTPServerRequest&)
 {
-    return new DemoRequestHandler(catalog, policy);
+    return new DemoRequestHandler(source, policy);
 }
 
 } // namespace Veltora::Demo

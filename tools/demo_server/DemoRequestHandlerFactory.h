@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tools/demo_server/ReleaseCatalog.h"
+#include "tools/demo_server/ReleaseSource.h"
 #include "tools/demo_server/TransferPolicy.h"
 
 #include <Poco/Net/HTTPRequestHandlerFactory.h>
@@ -8,16 +8,16 @@
 namespace Veltora::Demo
 {
 
-// Makes one DemoRequestHandler per request; all of them share the catalog and the policy.
+// Makes one DemoRequestHandler per request; all of them share the release source and the policy.
 class DemoRequestHandlerFactory : public Poco::Net::HTTPRequestHandlerFactory
 {
 public:
-    DemoRequestHandlerFactory(ReleaseCatalog& catalog, TransferPolicy& policy);
+    DemoRequestHandlerFactory(ReleaseSource& source, TransferPolicy& policy);
     Poco::Net::HTTPRequestHandler*
     createRequestHandler(const Poco::Net::HTTPServerRequest& request) override;
 
 private:
-    ReleaseCatalog& catalog;
+    ReleaseSource& source;
     TransferPolicy& policy;
 };
 

@@ -1,12 +1,14 @@
 // The demo resources server: serves the resources API and the installers of a folder of
-// releases (see ReleaseCatalog.h) on 127.0.0.1 until it receives SIGINT or SIGTERM.
+// releases (--releases, see ReleaseCatalog.h) or of a tree written by updater-publish
+// (--site, see PublishedTree.h) on 127.0.0.1 until it receives SIGINT or SIGTERM.
 //
-//     demo_server --releases DIR [--port N] [--port-file FILE]
+//     demo_server (--releases DIR | --site DIR) [--port N] [--port-file FILE]
 //                 [--rate BYTES_PER_SECOND] [--cut-transfers N]
 //
 // With --port 0 (the default) the system picks a free port; it is printed and, with
 // --port-file, written to FILE once the server accepts connections.
 #include "tools/demo_server/DemoRequestHandlerFactory.h"
+#include "tools/demo_server/PublishedTree.h"
 #include "tools/demo_server/ReleaseCatalog.h"
 #include "tools/demo_server/TransferPolicy.h"
 
@@ -21,6 +23,7 @@
 #include <cstdint>
 #include <exception>
 #include <iostream>
+#include <memory>
 #include <string>
 
 namespace
@@ -28,6 +31,7 @@ namespace
 struct Options
 {
     std::string releases;
+    std::string site;
     std::uint16_t port = 0;
     std::string portFile;
     std::uint64_t bytesPerSecond = 0;
@@ -36,7 +40,7 @@ struct Options
 
 int usage()
 {
-    std::cerr << "usage: demo_server --releases DIR [--port N] [--port-file FILE]\n"
+    std::cerr << "usage: demo_server (--releases DIR | --site DIR) [--port N] [--port-file FILE]\n"
                  "                   [--rate BYTES_PER_SECOND] [--cut-transfers N]\n";
     return 2;
 }
@@ -51,6 +55,8 @@ bool parseOptions(int argc, char** argv, Options& options)
         const std::string value = argv[++index];
         if (argument == "--releases")
             options.releases = value;
+        else if (argument == "--site")
+            options.site = value;
         else if (argument == "--port")
             options.port = static_cast<std::uint16_t>(std::stoul(value));
         else if (argument == "--port-file")
@@ -62,7 +68,7 @@ bool parseOptions(int argc, char** argv, Options& options)
         else
             return false;
     }
-    return !options.releases.empty();
+    return options.releases.empty() != options.site.empty();
 }
 
 // The port file is written under another name and renamed, so a reader never sees it
@@ -103,16 +109,21 @@ int main(int argc, char** argv)
     {
         return usage();
     }
-    if (!boost::filesystem::is_directory(options.releases))
+    const std::string folder = options.site.empty() ? options.releases : options.site;
+    if (!boost::filesystem::is_directory(folder))
     {
-        std::cerr << "demo_server: " << options.releases << " is not a folder\n";
+        std::cerr << "demo_server: " << folder << " is not a folder\n";
         return 2;
     }
 
     std::signal(SIGPIPE, SIG_IGN);
     const sigset_t stopSignals = blockStopSignals();
 
-    Veltora::Demo::ReleaseCatalog catalog(options.releases);
+    std::unique_ptr<Veltora::Demo::ReleaseSource> source;
+    if (options.site.empty())
+        source = std::make_unique<Veltora::Demo::ReleaseCatalog>(options.releases);
+    else
+        source = std::make_unique<Veltora::Demo::PublishedTree>(options.site);
     Veltora::Demo::TransferPolicy policy;
     policy.bytesPerSecond = options.bytesPerSecond;
     policy.transfersToCut = options.transfersToCut;
@@ -120,13 +131,12 @@ int main(int argc, char** argv)
     Poco::Net::ServerSocket socket(Poco::Net::SocketAddress("127.0.0.1", options.port));
     Poco::Net::HTTPServerParams::Ptr parameters = new Poco::Net::HTTPServerParams;
     parameters->setKeepAlive(false);
-    Poco::Net::HTTPServer server(new Veltora::Demo::DemoRequestHandlerFactory(catalog, policy),
+    Poco::Net::HTTPServer server(new Veltora::Demo::DemoRequestHandlerFactory(*source, policy),
                                  socket, parameters);
     server.start();
 
     const std::uint16_t port = socket.address().port();
-    std::cout << "demo_server: serving " << options.releases << " at http://127.0.0.1:" << port
-              << std::endl;
+    std::cout << "demo_server: serving " << folder << " at http://127.0.0.1:" << port << std::endl;
     if (!options.portFile.empty())
         writePortFile(options.portFile, port);
 

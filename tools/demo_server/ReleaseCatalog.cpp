@@ -54,8 +54,10 @@ std::string envelope(const Poco::JSON::Array::Ptr& resources)
 
 ReleaseCatalog::ReleaseCatalog(fs::path releasesFolder) : folder(std::move(releasesFolder)) {}
 
-std::string ReleaseCatalog::latestResources(const std::string& type, const std::string& sku,
-                                            const std::string& serverAddress)
+std::optional<std::string> ReleaseCatalog::latestResources(const std::string& type,
+                                                           const std::string& sku,
+                                                           const std::string&,
+                                                           const std::string& serverAddress)
 {
     Poco::JSON::Array::Ptr resources = new Poco::JSON::Array;
     const fs::path description = folder / sku / "release.json";
@@ -64,7 +66,7 @@ std::string ReleaseCatalog::latestResources(const std::string& type, const std::
 
     Poco::JSON::Object::Ptr release = readReleaseDescription(description);
     const std::string installerName = release->getValue<std::string>("installer");
-    const std::optional<fs::path> installer = installerFile(sku, installerName);
+    const std::optional<fs::path> installer = installerFile({sku, installerName});
     if (!installer)
         throw std::runtime_error("installer \"" + installerName + "\" of " + sku + " is missing");
 
@@ -82,9 +84,13 @@ std::string ReleaseCatalog::latestResources(const std::string& type, const std::
     return envelope(resources);
 }
 
-std::optional<fs::path> ReleaseCatalog::installerFile(const std::string& sku,
-                                                      const std::string& name) const
+std::optional<fs::path>
+ReleaseCatalog::installerFile(const std::vector<std::string>& segments) const
 {
+    if (segments.size() != 2)
+        return std::nullopt;
+    const std::string& sku = segments[0];
+    const std::string& name = segments[1];
     if (!isPlainName(sku) || !isPlainName(name) || name == "release.json")
         return std::nullopt;
     const fs::path file = folder / sku / name;

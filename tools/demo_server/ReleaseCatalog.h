@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tools/demo_server/ReleaseSource.h"
+
 #include <boost/filesystem/path.hpp>
 
 #include <cstdint>
@@ -22,22 +24,22 @@ namespace Veltora::Demo
 // "platform_min_version", "release_notes_html", or a deliberately wrong "checksum" or
 // "size". Missing "size" and "checksum" are measured from the file (the MD5 is cached
 // until the file changes); the permalink points back at this server.
-class ReleaseCatalog
+class ReleaseCatalog : public ReleaseSource
 {
 public:
     explicit ReleaseCatalog(boost::filesystem::path folder);
 
-    // The resources API answer for one product: {"total": 1, "resources": [...]} for a
-    // known SKU of type "soft", {"total": 0, "resources": []} otherwise. `serverAddress`
-    // is the host and port the client used, for the permalink. Throws std::runtime_error
-    // when the release's description or installer is unusable.
-    std::string latestResources(const std::string& type, const std::string& sku,
-                                const std::string& serverAddress);
+    // The resources API answer for one product, on every platform: {"total": 1,
+    // "resources": [...]} for a known SKU of type "soft", {"total": 0, "resources": []}
+    // otherwise. The permalink points at `serverAddress`.
+    std::optional<std::string> latestResources(const std::string& type, const std::string& sku,
+                                               const std::string& platform,
+                                               const std::string& serverAddress) override;
 
-    // The installer file a permalink names; nothing for anything that is not a regular
-    // file directly inside a SKU's folder.
-    std::optional<boost::filesystem::path> installerFile(const std::string& sku,
-                                                         const std::string& name) const;
+    // The installer file a permalink names (/files/<sku>/<installer>); nothing for
+    // anything that is not a regular file directly inside a SKU's folder.
+    std::optional<boost::filesystem::path>
+    installerFile(const std::vector<std::string>& segments) const override;
 
 private:
     struct Digest
