@@ -4,7 +4,12 @@
 # curl fetching the same file followed by md5sum, in the same session; then the
 # updater's peak resident memory for several installer sizes.
 #
-#   bench/whole_update.sh [--size MIB] [--runs N] [--memory-sizes "MIB MIB ..."]
+#   bench/whole_update.sh [--size MIB] [--runs N] [--memory-sizes "MIB MIB ..."] [--signed]
+#
+# With --signed the releases are published with updater-publish, signed with the test key
+# of tests/e2e/release-signing-test.key, the demo server serves the published tree, and
+# the updater is the one built with that key (updater_signed_for_tests), which checks the
+# signature and takes the SHA-256 beside the MD5.
 #
 # Defaults: --size 256 --runs 5 --memory-sizes "16 256 1024". BUILD_DIR (default build)
 # and JOBS (default 2) as for the other scripts. The display (Xvfb when there is none)
@@ -16,21 +21,29 @@ cd "$(dirname "$0")/.."
 size_mib=256
 runs=5
 memory_sizes="16 256 1024"
+signed=0
 while [ $# -gt 0 ]; do
     case "$1" in
         --size) size_mib=$2; shift 2 ;;
         --runs) runs=$2; shift 2 ;;
         --memory-sizes) memory_sizes=$2; shift 2 ;;
-        *) echo "usage: bench/whole_update.sh [--size MIB] [--runs N] [--memory-sizes \"MIB ...\"]" >&2
+        --signed) signed=1; shift ;;
+        *) echo "usage: bench/whole_update.sh [--size MIB] [--runs N] [--memory-sizes \"MIB ...\"] [--signed]" >&2
            exit 2 ;;
     esac
 done
 
 build=$(realpath -m "${BUILD_DIR:-build}")
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUPDATER_BUILD_APP=ON >/dev/null
-cmake --build "$build" -j "${JOBS:-2}" --target updater demo_server >/dev/null
-updater=$build/updater/app/updater
 server=$build/tools/demo_server/demo_server
+if [ "$signed" -eq 1 ]; then
+    cmake --build "$build" -j "${JOBS:-2}" \
+        --target updater_signed_for_tests updater-publish demo_server >/dev/null
+    updater=$build/tests/e2e/updater_signed_for_tests
+else
+    cmake --build "$build" -j "${JOBS:-2}" --target updater demo_server >/dev/null
+    updater=$build/updater/app/updater
+fi
 
 work=$(mktemp -d /tmp/updater-bench.XXXXXX)
 pids=()
@@ -55,10 +68,28 @@ for mib in $size_mib $memory_sizes; do
     [ -d "$work/releases/bench-$mib" ] || make_release "$mib"
 done
 
-"$server" --releases "$work/releases" --port-file "$work/port" >/dev/null 2>&1 &
+if [ "$signed" -eq 1 ]; then
+    mkdir -p "$work/site"
+    "$server" --site "$work/site" --port-file "$work/port" >/dev/null 2>&1 &
+else
+    "$server" --releases "$work/releases" --port-file "$work/port" >/dev/null 2>&1 &
+fi
 pids+=($!)
 for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
 port=$(cat "$work/port")
+# The installer's address below the server.
+installer_path() {
+    if [ "$signed" -eq 1 ]; then echo "/files/bench-$1/2.0/setup"; else echo "/files/bench-$1/setup"; fi
+}
+if [ "$signed" -eq 1 ]; then
+    for mib in $size_mib $memory_sizes; do
+        [ -e "$work/site/files/bench-$mib" ] ||
+            "$build/tools/publish/updater-publish" --sku "bench-$mib" --platform linux \
+                --version 2.0 --name "Bench $mib MiB" --base-url "http://127.0.0.1:$port" \
+                --sign-key tests/e2e/release-signing-test.key --out "$work/site" \
+                "$work/releases/bench-$mib/setup" >/dev/null
+    done
+fi
 # The server measures each installer's MD5 once; ask now so no timed run pays for it.
 for mib in $size_mib $memory_sizes; do
     curl -sf "http://127.0.0.1:$port/api/resources/soft/bench-$mib/linux/latest" >/dev/null
@@ -78,7 +109,7 @@ time_curl() {
     local mib=$1 start end
     rm -f "$work/curl/setup"
     start=$(now)
-    curl -sf -o "$work/curl/setup" "http://127.0.0.1:$port/files/bench-$mib/setup"
+    curl -sf -o "$work/curl/setup" "http://127.0.0.1:$port$(installer_path "$mib")"
     md5sum "$work/curl/setup" >/dev/null
     end=$(now)
     echo "$end - $start" | bc
@@ -102,7 +133,7 @@ time_updater() {
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-echo "installer: $size_mib MiB, $runs runs each, alternating; loopback server on port $port"
+echo "installer: $size_mib MiB, $runs runs each, alternating; loopback server on port $port$([ "$signed" -eq 1 ] && echo ", signed release")"
 curl_times=()
 updater_times=()
 for run in $(seq "$runs"); do
