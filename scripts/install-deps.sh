@@ -14,4 +14,4 @@ install_packages \
     libfreetype-dev libfontconfig1-dev \
     xvfb xauth xdotool x11-apps imagemagick fonts-dejavu-core \
     curl time bc \
-    nginx-light
+    nginx-light tinyproxy

@@ -10,6 +10,7 @@
 #include <Poco/Net/StreamSocketImpl.h>
 
 #include <memory>
+#include <string>
 #include <utility>
 
 namespace Veltora::UpdateManager
@@ -114,5 +115,15 @@ Poco::Net::StreamSocket watchedSocket(std::shared_ptr<TransferWatch> watch);
 // An unconnected TLS socket with `context`, watched by `watch`.
 Poco::Net::SecureStreamSocket watchedSecureSocket(std::shared_ptr<TransferWatch> watch,
                                                   Poco::Net::Context::Ptr context);
+
+// A TLS socket with `context` over `tunnel`, a connection already open to the server (a
+// proxy's CONNECT tunnel), watched by `watch`. The server's certificate must name
+// `serverHost`, not the proxy. The handshake waits for the first send, as with
+// watchedSecureSocket, and its waits are `timeout` each.
+Poco::Net::SecureStreamSocket watchedSecureSocketOver(const Poco::Net::StreamSocket& tunnel,
+                                                      const std::string& serverHost,
+                                                      const Poco::Timespan& timeout,
+                                                      std::shared_ptr<TransferWatch> watch,
+                                                      Poco::Net::Context::Ptr context);
 
 } // namespace Veltora::UpdateManager

@@ -2,6 +2,7 @@
 
 #include "UpdateManager/core/BoundedJson.h"
 #include "UpdateManager/core/MaskedUrl.h"
+#include "UpdateManager/web/RedirectChain.h"
 #include "UpdateManager/web/TransferWatch.h"
 #include "UpdateManager/web/WatchedSocketImpl.h"
 #include "log/CLog.h"
@@ -147,11 +148,71 @@ std::unique_ptr<Poco::Net::HTTPClientSession> makeSession(bool secure,
     return session;
 }
 
+// An HTTP session over a TLS connection that is already open, through a proxy's tunnel.
+// The library's https session cannot take a connected socket, so this one reads the
+// end of the connection as its https session does: a close without TLS's own closing
+// message ends the body like any close, and the length checks judge what arrived.
+class TunnelledTlsSession : public Poco::Net::HTTPClientSession
+{
+public:
+    explicit TunnelledTlsSession(const Poco::Net::SecureStreamSocket& socket)
+        : HTTPClientSession(socket)
+    {
+    }
+
+    bool secure() const override { return true; }
+
+protected:
+    int read(char* buffer, std::streamsize length) override
+    {
+        try
+        {
+            return HTTPClientSession::read(buffer, length);
+        }
+        catch (const Poco::Net::SSLConnectionUnexpectedlyClosedException&)
+        {
+            return 0;
+        }
+    }
+};
+
 // Path and query, percent-encoded by the URI class; the fragment is not sent.
 std::string requestTarget(const Poco::URI& uri)
 {
     const std::string target = uri.getPathAndQuery();
     return target.empty() ? "/" : target;
+}
+
+// The whole URL, without user information and fragment, as a proxy is asked for it.
+std::string absoluteTarget(const Poco::URI& uri)
+{
+    Poco::URI target(uri.getScheme(), uri.getAuthority(), requestTarget(uri));
+    target.setUserInfo("");
+    return target.toString();
+}
+
+// "host:port" or "[v6]:port", as a CONNECT names its target; for a Host field the
+// scheme's own port is left out.
+std::string hostHeader(const Poco::URI& uri, bool alwaysWithPort)
+{
+    const std::string& host = uri.getHost();
+    const std::string name = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+    const std::uint16_t schemePort = uri.getScheme() == "https" ? 443 : 80;
+    return alwaysWithPort || uri.getPort() != schemePort
+               ? name + ":" + std::to_string(uri.getPort())
+               : name;
+}
+
+// A redirect's Location may carry user information like any address; it is shown masked.
+void logHeader(const Poco::Net::HTTPResponse& response)
+{
+    Poco::Net::HTTPResponse shown(response.getVersion(), response.getStatus(),
+                                  response.getReason());
+    for (const auto& [field, value] : response)
+        shown.add(field, boost::algorithm::iequals(field, "Location") ? maskedUrl(value) : value);
+    std::ostringstream header;
+    shown.write(header);
+    CLog::getInstance()->log(LogCategory::web, LogDebug, "Response Header: ", header.str());
 }
 
 // User information "name:password" (or just "name") becomes basic authentication. The
@@ -205,8 +266,11 @@ std::optional<ContentRange> parseContentRange(const std::string& value)
 }
 } // namespace
 
-WebRequest::WebRequest()
-    : watch(std::make_shared<TransferWatch>()), client(makeSession(false, watch))
+WebRequest::WebRequest() : WebRequest(ProxySettings::fromEnvironment()) {}
+
+WebRequest::WebRequest(ProxySettings proxySettings)
+    : proxies(std::move(proxySettings)), watch(std::make_shared<TransferWatch>()),
+      client(makeSession(false, watch))
 {
 }
 
@@ -239,59 +303,147 @@ WebRequest& WebRequest::sendWithin(const std::string& url,
                                    std::optional<std::chrono::steady_clock::duration> deadline)
 {
     requestState = WebRequestState::Pending;
+    resetAnswer();
+    maskedRequestUrl = maskedUrl(url);
+
+    Poco::URI current(normaliseUrl(url));
+    RedirectChain chain(current);
+    watch->begin(deadline);
+    sendOnce(current, chain.credentialsFor(current));
+    while (redirectLocation && followRedirect(chain, current))
+        sendOnce(current, chain.credentialsFor(current));
+    return *this;
+}
+
+// A previous body must not be read again if this request fails before its header.
+void WebRequest::resetAnswer()
+{
     progressFraction = 0.0;
     bytesRead = 0;
-    // A previous body must not be read again if this request fails before its header.
     ok = false;
     responseStatus = 0;
     responseStream = nullptr;
     chunkedBody = false;
     range.reset();
+    redirectLocation.reset();
     lengthKnown = false;
     rangeTotal = -1;
     certificateProblem.clear();
-    maskedRequestUrl = maskedUrl(url);
+}
 
-    const Poco::URI uri(normaliseUrl(url));
+// Moves `current` to where the redirect answer leads; false, with the reason logged, when
+// it is not followed (the answer then stays as it is: not ok, Pending).
+bool WebRequest::followRedirect(RedirectChain& chain, Poco::URI& current)
+{
+    const RedirectChain::Hop hop = chain.follow(current, *redirectLocation);
+    if (!hop.next)
+    {
+        CLog::getInstance()->log(LogCategory::web, LogError, "Redirect (", responseStatus,
+                                 ") from ", maskedRequestUrl, " not followed: ", hop.refusal);
+        responseStream = nullptr;
+        redirectLocation.reset();
+        closeConnection();
+        return false;
+    }
+    CLog::getInstance()->log(LogCategory::web, LogInfo, "Redirect (", responseStatus, ") from ",
+                             maskedRequestUrl, " to ", hop.next->toString());
+    closeConnection();
+    resetAnswer();
+    current = *hop.next;
+    maskedRequestUrl = maskedUrl(current.toString());
+    return true;
+}
+
+// One request of a chain, to `uri`, with basic authentication from `userInfo` if any.
+void WebRequest::sendOnce(const Poco::URI& uri, const std::string& userInfo)
+{
     CLog::getInstance()->log(LogCategory::web, LogDebug,
                              "Request URI: ", maskedUrl(uri.toString()));
-    watch->begin(deadline);
+    proxy.reset();
     try
     {
-        retarget(uri.getHost(), uri.getPort(), uri.getScheme() == "https");
-        receiveResponse(requestTarget(uri), uri.getUserInfo());
+        const std::string target = openRoute(uri);
+        receiveResponse(uri, target, userInfo);
     }
     catch (const std::exception& error)
     {
+        const std::string through =
+            proxy ? " (through the proxy " + maskedUrl(proxy->url) + ")" : std::string();
         CLog::getInstance()->log(LogCategory::web, LogError, "Error connecting to ",
-                                 maskedRequestUrl, ": ", reasonOf(error, *watch));
+                                 maskedRequestUrl, through, ": ", reasonOf(error, *watch));
         ok = false;
         responseStream = nullptr;
+        redirectLocation.reset();
         closeConnection();
         requestState = WebRequestState::ConnectionFailed;
     }
-    return *this;
 }
 
-void WebRequest::retarget(const std::string& host, std::uint16_t port, bool secure)
+// Points a fresh session at the first stop of the request (the server, or its proxy) and
+// returns the request target to send there: the path and query, or for plain http through
+// a proxy the absolute URL. A TLS session is made for one host, whose name its
+// certificate check uses, so every request gets its own session.
+std::string WebRequest::openRoute(const Poco::URI& uri)
 {
-    if (client->secure() == secure && client->getHost() == host && client->getPort() == port)
-        return;
     closeConnection();
-    // A TLS session is made for one host, whose name its certificate check uses; so each
-    // new https target, and each change of transport, gets a fresh session.
-    if (secure || client->secure())
-        client = makeSession(secure, watch);
-    client->setHost(host);
-    client->setPort(port);
+    const bool secure = uri.getScheme() == "https";
+    proxy = proxies.proxyFor(uri.getScheme(), uri.getHost(), uri.getPort());
+    if (proxy && !proxy->problem.empty())
+        throw std::runtime_error("the proxy setting " + proxy->variable + "=" +
+                                 maskedUrl(proxy->url) + " cannot be used: " + proxy->problem);
+    if (proxy && secure)
+    {
+        client = openTunnel(uri, *proxy);
+        return requestTarget(uri);
+    }
+    client = makeSession(secure, watch);
+    client->setHost(proxy ? proxy->host : uri.getHost());
+    client->setPort(proxy ? proxy->port : uri.getPort());
+    return proxy ? absoluteTarget(uri) : requestTarget(uri);
 }
 
-void WebRequest::receiveResponse(const std::string& target, const std::string& userInfo)
+// Asks the proxy for a tunnel to the server ("CONNECT host:port") and starts TLS through
+// it, all on watched sockets, so the deadline and the low-speed limit hold for the proxy
+// too.
+std::unique_ptr<Poco::Net::HTTPClientSession> WebRequest::openTunnel(const Poco::URI& uri,
+                                                                     const Proxy& through)
+{
+    Poco::Net::HTTPClientSession proxySession(watchedSocket(watch));
+    proxySession.setHost(through.host);
+    proxySession.setPort(through.port);
+    proxySession.setTimeout(Poco::Timespan(timeoutSeconds, 0));
+    // The session must leave the connection open after the answer: it is the tunnel.
+    proxySession.setKeepAlive(true);
+
+    const std::string authority = hostHeader(uri, true);
+    Poco::Net::HTTPRequest connect(Poco::Net::HTTPRequest::HTTP_CONNECT, authority,
+                                   Poco::Net::HTTPMessage::HTTP_1_1);
+    connect.set("Host", authority);
+    if (!through.user.empty())
+        Poco::Net::HTTPBasicCredentials(through.user, through.password).proxyAuthenticate(connect);
+    proxySession.sendRequest(connect);
+    Poco::Net::HTTPResponse answer;
+    proxySession.receiveResponse(answer);
+    if (answer.getStatus() != Poco::Net::HTTPResponse::HTTP_OK)
+        throw std::runtime_error("the proxy refused the tunnel to " + authority + ": " +
+                                 std::to_string(answer.getStatus()) + " " + answer.getReason());
+
+    const Poco::Timespan halfTimeout(Poco::Timespan(timeoutSeconds, 0).totalMicroseconds() / 2);
+    const Poco::Net::SecureStreamSocket socket = watchedSecureSocketOver(
+        proxySession.detachSocket(), uri.getHost(), halfTimeout, watch, clientContext());
+    return std::make_unique<TunnelledTlsSession>(socket);
+}
+
+void WebRequest::receiveResponse(const Poco::URI& uri, const std::string& target,
+                                 const std::string& userInfo)
 {
     Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET, target,
                                    Poco::Net::HTTPMessage::HTTP_1_1);
+    request.setHost(hostHeader(uri, false));
     if (!userInfo.empty())
         addCredentials(request, userInfo);
+    if (proxy && !proxy->user.empty() && uri.getScheme() != "https")
+        Poco::Net::HTTPBasicCredentials(proxy->user, proxy->password).proxyAuthenticate(request);
     if (startOffset != 0)
         request.set("Range", "bytes=" + std::to_string(startOffset.load()) + "-");
     // A body is checked and run as it arrives; an encoded one could be neither.
@@ -321,13 +473,16 @@ void WebRequest::receiveResponse(const std::string& target, const std::string& u
     responseStream = stream;
 
     if (CLog::getInstance()->isEnabled(LogCategory::web, LogDebug))
-    {
-        std::ostringstream header;
-        response.write(header);
-        CLog::getInstance()->log(LogCategory::web, LogDebug, "Response Header: ", header.str());
-    }
+        logHeader(response);
     const auto status = response.getStatus();
     responseStatus = static_cast<int>(status);
+    refuseProxyAnswer(response);
+    if (RedirectChain::isRedirect(responseStatus))
+    {
+        // Its body is never read; the connection is closed before the next request.
+        redirectLocation = response.get("Location", "");
+        return;
+    }
     if (refuseUnusableHeader(response))
         return;
     readLength(response);
@@ -338,6 +493,21 @@ void WebRequest::receiveResponse(const std::string& target, const std::string& u
     if (status == Poco::Net::HTTPResponse::HTTP_REQUESTED_RANGE_NOT_SATISFIABLE)
         acceptRangeNotSatisfiable(response.get("Content-Range"));
     updateProgress();
+}
+
+// Through a proxy, plain http answers may be the proxy's own: a 407 (it wants other
+// credentials) or a 502 or 504 (it could not reach the server). They mean the same as a
+// server that cannot be reached, and are thrown as such.
+void WebRequest::refuseProxyAnswer(const Poco::Net::HTTPResponse& response) const
+{
+    const auto status = response.getStatus();
+    if (!proxy || client->secure() ||
+        (status != Poco::Net::HTTPResponse::HTTP_PROXY_AUTHENTICATION_REQUIRED &&
+         status != Poco::Net::HTTPResponse::HTTP_BAD_GATEWAY &&
+         status != Poco::Net::HTTPResponse::HTTP_GATEWAY_TIMEOUT))
+        return;
+    throw std::runtime_error("the proxy answered " + std::to_string(status) + " " +
+                             response.getReason());
 }
 
 // A body whose length field is not a byte count, or that is encoded in a way this client

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "UpdateManager/web/LowSpeedLimit.h"
+#include "UpdateManager/web/ProxySettings.h"
 
 #include <boost/property_tree/ptree.hpp>
 
@@ -14,15 +15,20 @@
 #include <ostream>
 #include <string>
 
-namespace Poco::Net
+namespace Poco
+{
+class URI;
+namespace Net
 {
 class HTTPClientSession;
 class HTTPResponse;
-} // namespace Poco::Net
+} // namespace Net
+} // namespace Poco
 
 namespace Veltora::UpdateManager
 {
 
+class RedirectChain;
 class TransferWatch;
 
 // Outcome of the current request. The numbers are fixed: callers store and compare them.
@@ -71,10 +77,24 @@ struct ContentRange
 // Connect, send and receive time out after 10 seconds each. getJson has a deadline of 10
 // seconds for the whole request, however slowly the server answers. A low-speed limit
 // (setLowSpeedLimit) makes a transfer that receives too little over its window end as
-// Interrupted. Redirects are not followed. Every failure closes the connection; the next
-// send connects afresh, so one object can serve any number of requests. Driven by one
-// thread at a time; progress(), bytesWritten() and expectedTotalSize() may be read from
-// another thread meanwhile. URLs in log lines have their user information masked.
+// Interrupted. Every failure closes the connection; the next send connects afresh, so one
+// object can serve any number of requests. Driven by one thread at a time; progress(),
+// bytesWritten() and expectedTotalSize() may be read from another thread meanwhile. URLs
+// in log lines have their user information masked.
+//
+// Redirects (301, 302, 303, 307, 308) are followed within one send, by the rules of
+// RedirectChain: at most five, no loop, never from https to http, credentials only for
+// the first URL's own scheme, host and port. The Range and the checks of the answer apply
+// to the last one. A redirect that is not followed leaves the request not ok in Pending,
+// with status() the redirect's and the reason logged. The deadline and the low-speed
+// limit cover the whole chain.
+//
+// Requests go through the proxies that the environment names when the object is made
+// (ProxySettings): plain http as an absolute URL to the proxy, https through a CONNECT
+// tunnel, with the certificate checked against the server's own host name, and basic
+// proxy credentials from the proxy URL. A proxy that cannot be reached, or that refuses
+// (a 407, a failed CONNECT, a 502 or 504 of its own), or whose setting cannot be used,
+// ends the request in ConnectionFailed, as an unreachable server does.
 class WebRequest
 {
 public:
@@ -82,7 +102,9 @@ public:
     // getJson gives up on a request that has not ended this long after it began.
     static constexpr std::chrono::seconds jsonDeadline{10};
 
+    // With the proxies the environment names now.
     WebRequest();
+    explicit WebRequest(ProxySettings proxySettings);
     ~WebRequest();
     WebRequest(const WebRequest&) = delete;
     WebRequest& operator=(const WebRequest&) = delete;
@@ -137,8 +159,15 @@ public:
 private:
     WebRequest& sendWithin(const std::string& url,
                            std::optional<std::chrono::steady_clock::duration> deadline);
-    void retarget(const std::string& host, std::uint16_t port, bool secure);
-    void receiveResponse(const std::string& target, const std::string& userInfo);
+    void resetAnswer();
+    bool followRedirect(RedirectChain& chain, Poco::URI& current);
+    void sendOnce(const Poco::URI& uri, const std::string& userInfo);
+    std::string openRoute(const Poco::URI& uri);
+    std::unique_ptr<Poco::Net::HTTPClientSession> openTunnel(const Poco::URI& uri,
+                                                             const Proxy& proxy);
+    void receiveResponse(const Poco::URI& uri, const std::string& target,
+                         const std::string& userInfo);
+    void refuseProxyAnswer(const Poco::Net::HTTPResponse& response) const;
     bool refuseUnusableHeader(const Poco::Net::HTTPResponse& response);
     void readLength(const Poco::Net::HTTPResponse& response);
     void readContentRange(const Poco::Net::HTTPResponse& response);
@@ -149,6 +178,9 @@ private:
     void updateProgress();
     void closeConnection();
 
+    ProxySettings proxies;
+    // The proxy of the current request; nothing when it goes directly.
+    std::optional<Proxy> proxy;
     std::shared_ptr<TransferWatch> watch;
     std::unique_ptr<Poco::Net::HTTPClientSession> client;
     std::istream* responseStream = nullptr;
@@ -161,6 +193,8 @@ private:
     int responseStatus = 0;
     bool chunkedBody = false;
     std::optional<ContentRange> range;
+    // The Location of a redirect answer, to be followed by send.
+    std::optional<std::string> redirectLocation;
     std::string maskedRequestUrl;
     std::atomic<std::int64_t> contentLength{0};
     std::atomic<bool> lengthKnown{false};
