@@ -3,7 +3,9 @@
 #include "tests/download/DownloadTestFiles.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/TinyProxy.h"
 #include "tests/support/WaitUntil.h"
 
 #include <gtest/gtest.h>
@@ -262,6 +264,65 @@ TEST_F(HttpDownload, InterruptedTransferKeepsItsBytesForTheNextJob)
     EXPECT_EQ(run(downloader, job(static_cast<std::int64_t>(cut))),
               stateOf(DownloadState::Completed));
     EXPECT_EQ(lastRange(), "bytes=" + std::to_string(cut) + "-");
+    EXPECT_TRUE(readFile(target) == *content);
+}
+
+// A mirror's redirect is followed by the resume as by the first transfer: the Range goes
+// along, the bytes are appended, and the file keeps the permalink's name.
+TEST_F(HttpDownload, ResumeAcrossARedirectEndsByteIdentical)
+{
+    HttpReply redirect = HttpReply::withStatus(307);
+    redirect.headers.emplace_back("Location", "/mirror/a1b2c3.bin");
+    server.reply("/Setup.exe", redirect);
+    server.serveContent("/mirror/a1b2c3.bin", *content);
+    writeFile(target, content->substr(0, 1000000));
+    DownloaderBackgrounder downloader("soft/SKU");
+
+    EXPECT_EQ(run(downloader, job(1000000)), stateOf(DownloadState::Completed));
+    EXPECT_EQ(server.lastRequest().path(), "/mirror/a1b2c3.bin");
+    EXPECT_EQ(lastRange(), "bytes=1000000-");
+    EXPECT_TRUE(readFile(target) == *content);
+    EXPECT_EQ(downloader.checksum(), *contentMd5);
+}
+
+TEST_F(HttpDownload, ASixthRedirectFailsTheJobWithTheReasonLogged)
+{
+    for (int hop = 0; hop < 6; ++hop)
+    {
+        HttpReply redirect = HttpReply::withStatus(302);
+        redirect.headers.emplace_back("Location", "/hop" + std::to_string(hop + 1));
+        server.reply(hop == 0 ? "/Setup.exe" : "/hop" + std::to_string(hop), redirect);
+    }
+    server.serveContent("/hop6", *content);
+    writeFile(target, content->substr(0, 1000000));
+    Veltora::Testing::LogCapture log({"web"});
+    {
+        DownloaderBackgrounder downloader("soft/SKU");
+        EXPECT_EQ(run(downloader, job(1000000)), stateOf(DownloadState::Failed));
+    }
+    EXPECT_NE(log.text().find("not followed: more than 5 redirects"), std::string::npos)
+        << log.text();
+    EXPECT_EQ(server.requestCount(), 6u);
+    EXPECT_TRUE(readFile(target) == content->substr(0, 1000000)) << "the partial file stays";
+}
+
+// The proxy named by the environment when the downloader is made carries the resume.
+TEST_F(HttpDownload, ResumeThroughTheEnvironmentsProxy)
+{
+    Veltora::Testing::TinyProxy proxy;
+    Veltora::Testing::ScopedEnvironment environment;
+    environment.set("http_proxy", proxy.url());
+    environment.set("no_proxy", std::nullopt);
+    environment.set("NO_PROXY", std::nullopt);
+    server.serveContent("/Setup.exe", *content);
+    writeFile(target, content->substr(0, 1000000));
+    DownloaderBackgrounder downloader("soft/SKU");
+
+    EXPECT_EQ(run(downloader, job(1000000)), stateOf(DownloadState::Completed));
+    EXPECT_EQ(lastRange(), "bytes=1000000-");
+    const auto via = server.lastRequest().header("Via");
+    EXPECT_TRUE(via && via->find("tinyproxy") != std::string::npos);
+    EXPECT_TRUE(proxy.logged("GET " + server.url("/Setup.exe"))) << proxy.log();
     EXPECT_TRUE(readFile(target) == *content);
 }
 
