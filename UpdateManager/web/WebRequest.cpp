@@ -27,8 +27,8 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <exception>
 #include <sstream>
-#include <stdexcept>
 #include <vector>
 
 namespace Veltora::UpdateManager
@@ -235,34 +235,6 @@ std::vector<std::string> fieldValues(const Poco::Net::HTTPResponse& response,
         if (boost::algorithm::iequals(field, name))
             values.push_back(boost::algorithm::trim_copy(value));
     return values;
-}
-
-// A decimal whole number of bytes that fits 64 bits, or nothing.
-std::optional<std::int64_t> byteCount(const std::string& text)
-{
-    if (text.empty() || text.size() > 18 ||
-        text.find_first_not_of("0123456789") != std::string::npos)
-        return std::nullopt;
-    return std::stoll(text);
-}
-
-// "bytes first-last/total" or "bytes first-last/*", with last >= first and, when the total
-// is given, last < total.
-std::optional<ContentRange> parseContentRange(const std::string& value)
-{
-    const std::string prefix = "bytes ";
-    const auto dash = value.find('-');
-    const auto slash = value.find('/');
-    if (!boost::algorithm::istarts_with(value, prefix) || dash == std::string::npos ||
-        slash == std::string::npos || slash < dash)
-        return std::nullopt;
-    const auto first = byteCount(value.substr(prefix.size(), dash - prefix.size()));
-    const auto last = byteCount(value.substr(dash + 1, slash - dash - 1));
-    const std::string totalText = value.substr(slash + 1);
-    const auto total = totalText == "*" ? std::optional<std::int64_t>(-1) : byteCount(totalText);
-    if (!first || !last || !total || *last < *first || (*total >= 0 && *last >= *total))
-        return std::nullopt;
-    return ContentRange{*first, *last, *total};
 }
 } // namespace
 
@@ -561,23 +533,18 @@ void WebRequest::readContentRange(const Poco::Net::HTTPResponse& response)
 // the caller already holds the whole resource.
 void WebRequest::acceptRangeNotSatisfiable(const std::string& contentRange)
 {
-    const auto slash = contentRange.rfind('/');
-    if (slash == std::string::npos)
+    const UnsatisfiableRange unsatisfiable = parseUnsatisfiableRange(contentRange);
+    if (!unsatisfiable.hasTotal)
         return;
-    std::uint64_t total = 0;
-    try
-    {
-        total = std::stoull(contentRange.substr(slash + 1));
-    }
-    catch (const std::logic_error&)
+    if (!unsatisfiable.total)
     {
         CLog::getInstance()->log(LogCategory::web, LogError,
                                  "Bad response header: Content-Range: ", contentRange);
         requestState = WebRequestState::Inconsistent;
         return;
     }
-    contentLength =
-        static_cast<std::int64_t>(total - static_cast<std::uint64_t>(startOffset.load()));
+    contentLength = static_cast<std::int64_t>(*unsatisfiable.total -
+                                              static_cast<std::uint64_t>(startOffset.load()));
     lengthKnown = true;
     ok = startOffset > 0 && contentLength == 0;
 }

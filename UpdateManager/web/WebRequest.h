@@ -1,5 +1,6 @@
 #pragma once
 
+#include "UpdateManager/web/HeaderValues.h"
 #include "UpdateManager/web/LowSpeedLimit.h"
 #include "UpdateManager/web/ProxySettings.h"
 
@@ -40,14 +41,6 @@ enum class WebRequestState : std::int32_t
                          // (bad Content-Length, an encoding, a 416 with a bad total)
     Interrupted = 4,     // the body ended early: closed, reset, timed out or too slow
     ConnectionFailed = 5 // connecting, sending or receiving the header failed
-};
-
-// The Content-Range of a 206 answer, "bytes first-last/total"; total is -1 for "*".
-struct ContentRange
-{
-    std::int64_t first = 0;
-    std::int64_t last = 0;
-    std::int64_t total = -1;
 };
 
 // One HTTP client performing GET requests one after another, with basic authentication
