@@ -1,5 +1,6 @@
 #include "UpdateManager/UpdateManager.h"
 
+#include "UpdateManager/InstallerFileName.h"
 #include "UpdateManager/core/MaskedUrl.h"
 #include "UpdateManager/download/FileVerification.h"
 #include "UpdateManager/install/InstallThread.h"
@@ -39,13 +40,6 @@ bool isBusy(UpdateStatus status)
 {
     return status == DownloadInProgress || status == DownloadPaused || status == InstallerStart ||
            status == InstallInProgress;
-}
-
-// The installer's name must stay a plain file inside the download folder.
-bool isPlainFileName(const std::string& name)
-{
-    return !name.empty() && name != "." && name != ".." &&
-           name.find_first_of("/\\") == std::string::npos;
 }
 
 // Deletes a file that may be missing; anything but a regular file or a link is left
@@ -721,9 +715,8 @@ void UpdateManager::dumpProducts() const
 
 boost::filesystem::path UpdateManager::downloadPathFor(const std::string& url) const
 {
-    const std::size_t slash = url.rfind('/');
-    const std::string name = slash == std::string::npos ? url : url.substr(slash + 1);
-    if (downloadFolder.empty() || !isPlainFileName(name))
+    const std::string name = installerFileName(url);
+    if (downloadFolder.empty() || name.empty())
         return {};
     return fs::path(downloadFolder) / name;
 }

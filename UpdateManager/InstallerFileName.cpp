@@ -1,0 +1,22 @@
+#include "UpdateManager/InstallerFileName.h"
+
+namespace Veltora::UpdateManager
+{
+
+namespace
+{
+bool isPlainFileName(const std::string& name)
+{
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of("/\\") == std::string::npos;
+}
+} // namespace
+
+std::string installerFileName(const std::string& url)
+{
+    const std::size_t slash = url.rfind('/');
+    const std::string name = slash == std::string::npos ? url : url.substr(slash + 1);
+    return isPlainFileName(name) ? name : std::string();
+}
+
+} // namespace Veltora::UpdateManager
