@@ -1,6 +1,7 @@
 #include "UpdateManager/install/Installer.h"
 
 #include "UpdateManager/download/FileVerification.h"
+#include "UpdateManager/install/ConfirmFile.h"
 #include "UpdateManager/install/InstallThread.h"
 #include "UpdateManager/scan/Versions.h"
 #include "log/CLog.h"
@@ -8,8 +9,7 @@
 #include "platform/Platform.h"
 
 #include <boost/filesystem/operations.hpp>
-#include <boost/property_tree/json_parser.hpp>
-#include <boost/property_tree/ptree.hpp>
+#include <boost/property_tree/exceptions.hpp>
 
 #include <vector>
 
@@ -122,19 +122,17 @@ bool Installer::confirmMatchesInstaller()
 
 std::int64_t Installer::readConfirmedSize() const
 {
-    boost::property_tree::ptree tree;
     try
     {
-        boost::property_tree::read_json(confirmFilePath().string(), tree);
+        return loadConfirmFile(confirmFilePath().string()).size;
     }
     catch (const boost::property_tree::ptree_error& error)
     {
         CLog::getInstance()->log(LogCategory::updateManager, LogError,
                                  "Error reading confirm file ", confirmFilePath().string(), "(",
                                  error.what(), ")");
-        tree.clear();
+        return 0;
     }
-    return tree.get<std::int64_t>("size", 0);
 }
 
 void Installer::removeConfirmFile() const
@@ -162,12 +160,7 @@ void Installer::writeConfirmFile(const std::string& checksum, const std::string&
     const std::int64_t size = fileSizeOrZero(installerFile);
     const FileDigests digests =
         checksum.empty() ? digestsOfFile(installerFile) : FileDigests{checksum, sha256};
-    boost::property_tree::ptree tree;
-    tree.put("size", size);
-    tree.put("checksum", digests.md5);
-    if (!digests.sha256.empty())
-        tree.put("sha256", digests.sha256);
-    boost::property_tree::write_json(confirmFilePath().string(), tree, std::locale(), true);
+    saveConfirmFile(confirmFilePath().string(), ConfirmRecord{size, digests.md5, digests.sha256});
 }
 
 void Installer::startInstall()
