@@ -70,14 +70,22 @@ void printUsage()
               << std::endl;
 }
 
-bool relaunchProduct()
+std::optional<RelaunchCommand> relaunchCommand()
 {
     if (!relaunchRequested)
-        return false;
+        return std::nullopt;
     const std::vector<std::string> arguments = relaunchArgumentsAsGiven;
     if (relaunchArguments.empty() || arguments.empty())
+        return std::nullopt;
+    return RelaunchCommand{arguments.front(), arguments};
+}
+
+bool relaunchProduct()
+{
+    const std::optional<RelaunchCommand> command = relaunchCommand();
+    if (!command)
         return false;
-    Platform::replaceProcess(arguments.front(), arguments);
+    Platform::replaceProcess(command->program, command->arguments);
     std::exit(ExitStatus::CannotStartOrRelaunch);
 }
 

@@ -31,10 +31,19 @@ std::optional<CommandLineOptions> parseCommandLine(const std::vector<std::string
 // Writes the two usage lines to standard output.
 void printUsage();
 
-// Replaces the process by the product when a relaunch was requested and arguments were
-// given: the first argument as given is the program, and the arguments as given are its
-// argument vector. Ends the process with status 1 when the product cannot be started.
-// Returns false when no relaunch takes place.
+// The program to start again and its argument vector: the first argument as given after
+// "--", and all of them as given. Nothing when no relaunch was requested or no arguments
+// were given.
+struct RelaunchCommand
+{
+    std::string program;
+    std::vector<std::string> arguments;
+};
+std::optional<RelaunchCommand> relaunchCommand();
+
+// Replaces the process by the product of relaunchCommand, if there is one. Ends the
+// process with status 1 when the product cannot be started. Returns false when no
+// relaunch takes place.
 bool relaunchProduct();
 
 // An argument wrapped in double quotes the way JUCE's String::quoted does it.
