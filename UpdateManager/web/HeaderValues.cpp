@@ -7,10 +7,17 @@
 namespace Veltora::UpdateManager
 {
 
+namespace
+{
+bool isDecimal(const std::string& text)
+{
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+} // namespace
+
 std::optional<std::int64_t> byteCount(const std::string& text)
 {
-    if (text.empty() || text.size() > 18 ||
-        text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.size() > 18 || !isDecimal(text))
         return std::nullopt;
     return std::stoll(text);
 }
@@ -39,11 +46,16 @@ UnsatisfiableRange parseUnsatisfiableRange(const std::string& value)
     if (slash == std::string::npos)
         return range;
     range.hasTotal = true;
+    // Digits only: a conversion that stops at the first non-digit would read "1:48576" as 1,
+    // and one that accepts a sign would read "-1" as the largest size.
+    const std::string total = value.substr(slash + 1);
+    if (!isDecimal(total))
+        return range;
     try
     {
-        range.total = std::stoull(value.substr(slash + 1));
+        range.total = std::stoull(total);
     }
-    catch (const std::logic_error&)
+    catch (const std::out_of_range&)
     {
     }
     return range;

@@ -27,7 +27,8 @@ std::optional<std::int64_t> byteCount(const std::string& text);
 std::optional<ContentRange> parseContentRange(const std::string& value);
 
 // What the Content-Range of a 416 answer ("bytes */total") says: whether it has a "/" at
-// all, and the total after its last "/" when that is a number.
+// all, and the total after its last "/" when that is a decimal number (digits only) that
+// fits 64 bits.
 struct UnsatisfiableRange
 {
     bool hasTotal = false;
