@@ -5,10 +5,12 @@ namespace Veltora::UpdateManager
 
 namespace
 {
+// A NUL byte would end the name where the operating system reads it, so that the
+// installer and its confirm file ("<name>.confirm") would be the same file.
 bool isPlainFileName(const std::string& name)
 {
     return !name.empty() && name != "." && name != ".." &&
-           name.find_first_of("/\\") == std::string::npos;
+           name.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
 }
 } // namespace
 
