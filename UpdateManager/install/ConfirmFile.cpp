@@ -1,5 +1,7 @@
 #include "UpdateManager/install/ConfirmFile.h"
 
+#include "UpdateManager/core/BoundedJson.h"
+
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 
@@ -23,18 +25,13 @@ std::string confirmFileText(const ConfirmRecord& record)
     return text.str();
 }
 
+// The file lies in the Downloads folder, where anything may have replaced it: it is read
+// within the JSON bounds, so that a huge or deeply nested file is refused instead of
+// taking the memory or the stack.
 ConfirmRecord parseConfirmFile(const std::string& text, const std::string& fileName)
 {
-    std::istringstream stream(text);
     boost::property_tree::ptree tree;
-    try
-    {
-        boost::property_tree::read_json(stream, tree);
-    }
-    catch (const json_parser_error& error)
-    {
-        throw json_parser_error(error.message(), fileName, error.line());
-    }
+    readBoundedJson(text, tree, fileName);
     return ConfirmRecord{tree.get<std::int64_t>("size", 0), tree.get<std::string>("checksum", ""),
                          tree.get<std::string>("sha256", "")};
 }
@@ -44,9 +41,13 @@ ConfirmRecord loadConfirmFile(const std::string& fileName)
     std::ifstream file(fileName);
     if (!file)
         throw json_parser_error("cannot open file", fileName, 0);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return parseConfirmFile(text.str(), fileName);
+    // One byte beyond the bounds is enough for the bounds check to refuse a huge file.
+    std::string text(JsonBounds{}.maxBytes + 1, '\0');
+    file.read(text.data(), static_cast<std::streamsize>(text.size()));
+    if (file.bad())
+        throw json_parser_error("cannot read file", fileName, 0);
+    text.resize(static_cast<std::size_t>(file.gcount()));
+    return parseConfirmFile(text, fileName);
 }
 
 void saveConfirmFile(const std::string& fileName, const ConfirmRecord& record)

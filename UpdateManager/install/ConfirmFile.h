@@ -20,7 +20,8 @@ struct ConfirmRecord
 std::string confirmFileText(const ConfirmRecord& record);
 
 // The record that a confirm file's text holds: size 0 when "size" is missing or not a
-// number, checksum and sha256 empty when missing. Text that is not JSON throws
+// number, checksum and sha256 empty when missing. Text that is not JSON, or that lies
+// outside the JSON bounds of core/BoundedJson.h (too large, too deeply nested), throws
 // boost::property_tree::json_parser_error naming `fileName`.
 ConfirmRecord parseConfirmFile(const std::string& text, const std::string& fileName = {});
 
