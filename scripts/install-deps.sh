@@ -5,7 +5,7 @@ set -euo pipefail
 source "$(dirname "$0")/lib/packages.sh"
 
 install_packages \
-    build-essential cmake pkg-config ccache file \
+    build-essential cmake pkg-config ccache file clang \
     juce-modules-source \
     libpoco-dev libssl-dev openssl ca-certificates \
     libboost-dev libboost-filesystem-dev \

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything and runs all tests: once in a normal build, whose installation and
 # Debian package are then checked, then the engine's unit tests again under
-# AddressSanitizer with UndefinedBehaviorSanitizer, and under ThreadSanitizer, and the
-# platform layer and log engine under Wine. Exits non-zero when any test fails.
+# AddressSanitizer with UndefinedBehaviorSanitizer, and under ThreadSanitizer, then the
+# fuzz targets briefly, and the platform layer and log engine under Wine. Exits non-zero
+# when any test fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -25,5 +26,8 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
 # ThreadSanitizer needs the address layout it was built for; disable randomisation.
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(pwd)/tests/tsan.supp" \
     setarch "$(uname -m)" -R bash -c "$(declare -f run_build); jobs=$jobs; run_build build-tsan unit -DUPDATER_SANITIZE=thread"
+# Every parser of outside input under libFuzzer (clang): its committed corpus, then a
+# bounded number of new inputs each.
+run_build build-fuzz fuzz -DUPDATER_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 # The platform layer and the log engine once more, cross-built for Windows and run under Wine.
 JOBS=$jobs scripts/test-windows.sh
