@@ -18,6 +18,7 @@ void expectSameRecord(const ConfirmRecord& read, const ConfirmRecord& written)
 {
     EXPECT_EQ(read.size, written.size);
     EXPECT_EQ(read.checksum, written.checksum);
+    EXPECT_EQ(read.sha256, written.sha256);
 }
 
 TEST(ConfirmFileText, ReadsBackTheFieldsWritten)
@@ -25,9 +26,11 @@ TEST(ConfirmFileText, ReadsBackTheFieldsWritten)
     TempFolder folder;
     const std::string file = (folder / "setup.exe.confirm").string();
     for (const ConfirmRecord& record :
-         {ConfirmRecord{1048576, "d41d8cd98f00b204e9800998ecf8427e"}, ConfirmRecord{0, ""},
-          ConfirmRecord{-1, "quote \" backslash \\ tab \t nl \n"},
-          ConfirmRecord{9223372036854775807, "caf\xc3\xa9"}})
+         {ConfirmRecord{1048576, "d41d8cd98f00b204e9800998ecf8427e", ""}, ConfirmRecord{0, "", ""},
+          ConfirmRecord{-1, "quote \" backslash \\ tab \t nl \n", ""},
+          ConfirmRecord{9223372036854775807, "caf\xc3\xa9", ""},
+          ConfirmRecord{3, "900150983cd24fb0d6963f7d28e17f72",
+                        "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"}})
     {
         expectSameRecord(parseConfirmFile(confirmFileText(record)), record);
         saveConfirmFile(file, record);
@@ -37,9 +40,9 @@ TEST(ConfirmFileText, ReadsBackTheFieldsWritten)
 
 TEST(ConfirmFileText, MissingOrOddFieldsReadAsEmpty)
 {
-    expectSameRecord(parseConfirmFile(R"({"size": 42, "checksum": "abc"})"), {42, "abc"});
-    expectSameRecord(parseConfirmFile(R"({"size": "many"})"), {0, ""});
-    expectSameRecord(parseConfirmFile("[]"), {0, ""});
+    expectSameRecord(parseConfirmFile(R"({"size": 42, "checksum": "abc"})"), {42, "abc", ""});
+    expectSameRecord(parseConfirmFile(R"({"size": "many"})"), {0, "", ""});
+    expectSameRecord(parseConfirmFile("[]"), {0, "", ""});
     EXPECT_THROW(parseConfirmFile("{\"size\": "), json_parser_error);
 }
 
