@@ -13,6 +13,7 @@
 #include "UpdateManager/web/WebRequest.h"
 #include "log/CLog.h"
 #include "log/LogCategory.h"
+#include "platform/Platform.h"
 
 #include <boost/filesystem/operations.hpp>
 #include <boost/property_tree/ptree.hpp>
@@ -55,16 +56,41 @@ bool removeFileIfPresent(const fs::path& path)
     return true;
 }
 
+std::string quotedSku(const ProductKey& key)
+{
+    return "\"" + key.sku + "\"";
+}
+
+std::string notFoundOn(const ProductKey& key, const std::string& server)
+{
+    return "product " + quotedSku(key) + " not found on " + maskedUrl(server);
+}
+
+// One product's question to the server, and where its failure is reported.
+struct Query
+{
+    const ProductKey& key;
+    const std::string& server;
+    const std::string& url;
+    FailureReport& failures;
+};
+
 // Turns the server's answer into the product's description; the description keeps its
-// previous values when the answer is not usable.
-void adoptFirstResource(const boost::property_tree::ptree& answer, const ProductKey& key,
+// previous values when the answer is not usable. An answer without any resource means the
+// server does not know the product.
+void adoptFirstResource(const boost::property_tree::ptree& answer, const Query& query,
                         const std::string& localVersion, ProductDescription& description)
 {
+    const ProductKey& key = query.key;
     const ResourceList resources(answer);
     if (!resources.isValid())
     {
         log(LogWarning, " Could not get product information for ", key.sku,
             ": invalid resource data");
+        const auto listed = answer.get_child_optional("resources");
+        query.failures.note(listed && listed->empty() ? notFoundOn(key, query.server)
+                                                      : "the answer of " + maskedUrl(query.url) +
+                                                            " is not a valid list of resources");
         return;
     }
     ProductDescription fresh;
@@ -73,6 +99,8 @@ void adoptFirstResource(const boost::property_tree::ptree& answer, const Product
     {
         log(LogWarning, " Could not get product information for ", key.sku,
             ": invalid description data");
+        query.failures.note("the release description of " + quotedSku(key) + " from " +
+                            maskedUrl(query.server) + " cannot be used");
         return;
     }
     description = fresh;
@@ -80,31 +108,50 @@ void adoptFirstResource(const boost::property_tree::ptree& answer, const Product
 
 // Asks the server for one product's latest release. False when the server could not be
 // reached, so that the rest of the pass does not try again.
-bool fetchDescription(WebRequest& request, const std::string& url, const ProductKey& key,
-                      const std::string& localVersion, ProductDescription& description)
+bool fetchDescription(WebRequest& request, const Query& query, const std::string& localVersion,
+                      ProductDescription& description)
 {
+    const ProductKey& key = query.key;
     try
     {
         boost::property_tree::ptree answer;
-        if (request.getJson(url, answer))
+        if (request.getJson(query.url, answer))
         {
-            adoptFirstResource(answer, key, localVersion, description);
+            adoptFirstResource(answer, query, localVersion, description);
             return true;
         }
         if (request.state() == WebRequestState::ConnectionFailed)
         {
             log(LogError, " Could not connect to resources server.");
+            query.failures.note(request.failure());
             return false;
         }
         log(LogError, " Could not get product information for ", key.sku,
             ": invalid response (no response or invalid json format");
+        query.failures.note(request.status() == 404 ? notFoundOn(key, query.server)
+                                                    : request.failure());
     }
     catch (const std::exception& error)
     {
         // An address the URL parser refuses.
         log(LogError, " Could not get product information for ", key.sku, ": ", error.what());
+        query.failures.note("the server address " + maskedUrl(query.server) +
+                            " cannot be used: " + error.what());
     }
     return true;
+}
+
+// "needs Linux 6.1 or later", "needs Linux older than 7", or both limits.
+std::string platformNeed(const ProductDescription& description)
+{
+    std::string need = std::string("needs ") + Platform::osName() + " ";
+    if (!description.platformMinVersion.empty())
+        need += description.platformMinVersion + " or later";
+    if (!description.platformMinVersion.empty() && !description.platformMaxVersion.empty())
+        need += " and ";
+    if (!description.platformMaxVersion.empty())
+        need += "older than " + description.platformMaxVersion;
+    return need;
 }
 } // namespace
 
@@ -177,7 +224,8 @@ void UpdateManager::processProductInfo(const Versions& versions)
         if (!online)
             continue;
         const std::string url = server + makeResourcesPath(key.sku, key.type, platform, "latest");
-        online = fetchDescription(request, url, key, localVersion, description);
+        online =
+            fetchDescription(request, Query{key, server, url, failures}, localVersion, description);
     }
 }
 
@@ -235,6 +283,8 @@ void UpdateManager::reportUncheckableInstaller(ProductInfo& info, const std::exc
 {
     log(LogError, " Could not check the installer file of ", info.description.sku, ": ",
         error.what());
+    failures.note("cannot check the installer file " + info.installer.installerPath().string() +
+                  ": " + error.what());
     info.installer.setStatus(Error);
 }
 
@@ -252,11 +302,19 @@ void UpdateManager::rejectUnusableInstallerPath(ProductInfo& info)
     if (!info.installer.installerPath().empty() || info.installer.getStatus() != UpdateNeeded)
         return;
     if (downloadFolder.empty())
+    {
         log(LogError, " Cannot download the installer of ", info.description.sku,
             ": no Downloads folder");
+        failures.note("no Downloads folder to download the installer of \"" + info.description.sku +
+                      "\" into");
+    }
     else
+    {
         log(LogError, " Invalid installer file name in '", maskedUrl(info.description.permalink),
             "' for ", info.description.sku, ": it must be a plain file name");
+        failures.note("the installer address " + maskedUrl(info.description.permalink) +
+                      " names no plain file name");
+    }
     info.installer.setStatus(Error);
 }
 
@@ -269,13 +327,22 @@ void UpdateManager::checkPlatform(ProductInfo& info)
     try
     {
         if (!info.description.isPlatformSupported())
+        {
+            failures.note("release " + info.description.version + " of \"" + info.description.sku +
+                          "\" " + platformNeed(info.description) + " (this is " +
+                          Platform::osVersionText() + ")");
             info.installer.setStatus(OsNotSupported);
+        }
     }
     catch (const std::exception& error)
     {
         log(LogError, " Invalid platform version for ", info.description.sku, " (minimum '",
             info.description.platformMinVersion, "', maximum '",
             info.description.platformMaxVersion, "'): ", error.what());
+        failures.note("release " + info.description.version + " of \"" + info.description.sku +
+                      "\" names a platform version that is not a version (minimum '" +
+                      info.description.platformMinVersion + "', maximum '" +
+                      info.description.platformMaxVersion + "')");
         info.installer.setStatus(OsNotSupported);
     }
 }
@@ -365,8 +432,14 @@ bool UpdateManager::pollDownload(const ProductKey& key, ProductInfo& info)
         takeCompletedDownload(key, info);
         return true;
     case static_cast<int>(DownloadState::Failed):
+    {
+        const std::string problem = info.downloader->problem();
+        failures.note(problem.empty()
+                          ? "the download of " + maskedUrl(info.installer.url()) + " failed"
+                          : problem);
         info.installer.setStatus(DownloadError);
         return true;
+    }
     default:
         return false;
     }
@@ -385,6 +458,8 @@ void UpdateManager::takeCompletedDownload(const ProductKey& key, ProductInfo& in
     {
         log(LogError, " Could not write confirm file ", info.installer.confirmFilePath().string(),
             " for ", key.sku, ": ", error.what());
+        failures.note("cannot write the confirm file " + info.installer.confirmFilePath().string() +
+                      ": " + error.what());
         info.installer.setStatus(DownloadError);
         return;
     }
@@ -414,6 +489,7 @@ void UpdateManager::processCompletedInstall()
     log(LogInfo, "Installation of ", found->second.description.name,
         found->second.installer.installerPath().string(), " complete with status ",
         statusToString(previous));
+    noteInstallFailure(found->second, previous);
     fireProductChanged(key);
     refreshProduct(key);
     found = products.find(key);
@@ -481,6 +557,8 @@ bool UpdateManager::launchDownload(const ProductKey& key, bool force)
     if (!refusal.empty())
     {
         log(LogError, " Refusing release ", description.version, " of ", key.sku, ": ", refusal);
+        failures.note("release " + description.version + " of " + quotedSku(key) +
+                      " is refused: " + refusal);
         info.downloader->refuse();
         return true;
     }
@@ -556,12 +634,15 @@ bool UpdateManager::makeDownloadDirectory(const ProductInfo& info)
         if (!fs::create_directory(directory))
         {
             log(LogError, "Can't create download dir '", directory, "'.");
+            failures.note("cannot create the download folder " + directory.string());
             return false;
         }
     }
     catch (const fs::filesystem_error& error)
     {
         log(LogError, "Can't create download dir '", directory, "': ", error.what());
+        failures.note("cannot create the download folder " + directory.string() + ": " +
+                      error.what());
         return false;
     }
     return true;
@@ -634,6 +715,7 @@ bool UpdateManager::launchInstaller(const ProductKey& key, bool silent)
     if (!refusal.empty())
     {
         log(LogError, " Refusing to launch the installer of ", key.sku, ": ", refusal);
+        failures.note("the installer of " + quotedSku(key) + " is refused: " + refusal);
         installer.setStatus(DownloadError);
         return false;
     }
@@ -719,6 +801,17 @@ boost::filesystem::path UpdateManager::downloadPathFor(const std::string& url) c
     if (downloadFolder.empty() || name.empty())
         return {};
     return fs::path(downloadFolder) / name;
+}
+
+// An installer that ran and did not complete the installation.
+void UpdateManager::noteInstallFailure(const ProductInfo& info, UpdateStatus outcome)
+{
+    const std::string installer = "installer " + info.installer.installerPath().string();
+    const int code = info.installer.exitCode();
+    if (outcome == Error && code == -1)
+        failures.note(installer + " could not be started");
+    else if (outcome == Error && code != 0)
+        failures.note(installer + " ended with status " + std::to_string(code));
 }
 
 void UpdateManager::fireProductChanged(const ProductKey& key)

@@ -3,6 +3,7 @@
 #include "UpdateManager/ProductInfo.h"
 #include "UpdateManager/core/EventSource.h"
 #include "UpdateManager/core/Events.h"
+#include "UpdateManager/core/FailureReport.h"
 #include "UpdateManager/core/ProductKey.h"
 #include "UpdateManager/core/UpdateStatus.h"
 #include "UpdateManager/scan/Scanner.h"
@@ -119,6 +120,11 @@ public:
     // without a Downloads folder nothing is downloaded.
     boost::filesystem::path downloadPathFor(const std::string& url) const;
 
+    // The first failure met by any product: a server that cannot be reached or does not
+    // know the product, a release for another system, a download or installer that
+    // failed. The window adds the failures it decides on itself.
+    FailureReport& failureReport() { return failures; }
+
 private:
     void processProductInfo(const Versions& versions);
     void updateProductsState(ProductMap::iterator first, ProductMap::iterator last);
@@ -140,6 +146,7 @@ private:
     ProductMap::iterator findByInstaller(const Installer* finished);
 
     void fireProductChanged(const ProductKey& key);
+    void noteInstallFailure(const ProductInfo& info, UpdateStatus outcome);
 
     Scanner scanner;
     std::string server;
@@ -148,6 +155,7 @@ private:
     std::string platform;
     std::string downloadFolder;
     std::optional<SigningPublicKey> signingKey;
+    FailureReport failures;
 };
 
 } // namespace Veltora::UpdateManager

@@ -4,6 +4,7 @@
 #include <array>
 #include <mutex>
 #include <optional>
+#include <string>
 
 namespace Veltora::Platform
 {
@@ -26,6 +27,14 @@ bool isOsVersionAtLeast(unsigned major, unsigned minor, unsigned servicePack)
     if (const std::optional<Version> version = versionOverride())
         return *version >= Version{major, minor, servicePack};
     return isRunningOsAtLeast(major, minor, servicePack);
+}
+
+std::string osVersionText()
+{
+    if (const std::optional<Version> version = versionOverride())
+        return std::to_string((*version)[0]) + "." + std::to_string((*version)[1]) + "." +
+               std::to_string((*version)[2]);
+    return runningOsVersionText();
 }
 
 void overrideOsVersionForTesting(unsigned major, unsigned minor, unsigned servicePack)

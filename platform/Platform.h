@@ -92,6 +92,11 @@ std::string narrowText(const std::u16string& text);
 // compared in that order.
 bool isOsVersionAtLeast(unsigned major, unsigned minor, unsigned servicePack);
 
+// The operating system's name as people know it ("Linux", "Windows").
+const char* osName();
+// The running system's version as its own tools show it ("6.1.0-18-amd64", "10.0.19045"),
+// or the version set by overrideOsVersionForTesting.
+std::string osVersionText();
 // For tests only: makes isOsVersionAtLeast compare against this version instead of the
 // running system's, for the whole process, until clearOsVersionOverrideForTesting.
 void overrideOsVersionForTesting(unsigned major, unsigned minor, unsigned servicePack);

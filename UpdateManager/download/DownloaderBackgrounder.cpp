@@ -116,6 +116,8 @@ void DownloaderBackgrounder::refuseAddress(const std::shared_ptr<Data>& data)
     CLog::getInstance()->log(LogCategory::download, LogError, "Cannot download ",
                              maskedUrl(data->url),
                              ": only http and https addresses can be fetched");
+    setProblem("cannot download " + maskedUrl(data->url) +
+               ": only http and https addresses can be fetched");
     setState(DownloadState::Failed);
 }
 
@@ -138,6 +140,7 @@ void DownloaderBackgrounder::httpDownload(const std::shared_ptr<Data>& data)
     CLog::getInstance()->log(
         LogCategory::download, LogInfo, "HttpDownload Start ", maskedUrl(data->url), " -> ", target,
         " (expected size: ", data->expectedSize, ", checksum: ", data->checksum);
+    setProblem("");
     try
     {
         const std::string address = requestUrl(*data);
@@ -158,6 +161,8 @@ void DownloaderBackgrounder::httpDownload(const std::shared_ptr<Data>& data)
         CLog::getInstance()->log(LogCategory::download, LogError, "Error while downloading ",
                                  maskedUrl(data->url), " to ", target.string(), " : ",
                                  error.what());
+        setProblem("cannot download " + maskedUrl(data->url) + " to " + target.string() + ": " +
+                   error.what());
         setState(DownloadState::Failed);
     }
     // A stop request that came after the transfer loop must not end the next job.
@@ -202,7 +207,10 @@ DownloadState DownloaderBackgrounder::fetch(Data& data, const std::string& addre
     if (!requestBody(data, address, file))
         return DownloadState::Failed;
     if (!request.isOk())
+    {
+        setProblem(request.failure());
         return refusalOutcome();
+    }
     return transfer(data, file);
 }
 
@@ -233,6 +241,7 @@ bool DownloaderBackgrounder::requestBody(Data& data, const std::string& address,
         return true;
     CLog::getInstance()->log(LogCategory::download, LogError, "Unusable answer for ",
                              maskedUrl(data.url), ": ", misfit);
+    setProblem("the answer for " + maskedUrl(data.url) + " cannot be used: " + misfit);
     return false;
 }
 
@@ -292,10 +301,14 @@ DownloadState DownloaderBackgrounder::transfer(const Data& data, DigestingFileSt
         CLog::getInstance()->log(LogCategory::download, LogWarning, "The transfer of ",
                                  maskedUrl(data.url), " ended early, with ", request.bytesWritten(),
                                  " bytes in the file; paused for a resume");
+        setProblem(request.failure());
         return DownloadState::Paused;
     }
     if (request.state() == WebRequestState::Inconsistent)
+    {
+        setProblem(request.failure());
         return DownloadState::Failed;
+    }
     return DownloadState::Downloading;
 }
 
@@ -331,6 +344,7 @@ DownloadState DownloaderBackgrounder::verify(const Data& data, const fs::path& t
     if (file.hasWriteError())
     {
         CLog::getInstance()->log(LogCategory::download, LogError, "Could not write all of ", name);
+        setProblem("could not write all of " + name);
         return DownloadState::Failed;
     }
     const std::int64_t actual = fileSizeOrZero(fs::path(name));
@@ -352,7 +366,7 @@ DownloadState DownloaderBackgrounder::verify(const Data& data, const fs::path& t
 // short of one of them was cut (Paused, for a resume); one that no positive size confirms
 // is never complete. Downloading when the size is confirmed.
 DownloadState DownloaderBackgrounder::checkSize(const Data& data, const std::string& name,
-                                                std::int64_t actual) const
+                                                std::int64_t actual)
 {
     const std::int64_t answered = totalSize;
     const std::int64_t described = data.expectedSize;
@@ -361,6 +375,8 @@ DownloadState DownloaderBackgrounder::checkSize(const Data& data, const std::str
     {
         CLog::getInstance()->log(LogCategory::download, LogWarning, "The size of ", name, " is ",
                                  actual, " while ", reachable, " is expected; paused for a resume");
+        setProblem("downloaded file " + name + " is short: " + std::to_string(actual) + " of " +
+                   std::to_string(reachable) + " bytes");
         return DownloadState::Paused;
     }
     const std::int64_t mismatch = answered >= 0 && actual != answered    ? answered
@@ -370,6 +386,8 @@ DownloadState DownloaderBackgrounder::checkSize(const Data& data, const std::str
     {
         CLog::getInstance()->log(LogCategory::download, LogError, "The size of ", name, " is ",
                                  actual, " while ", mismatch, " is expected");
+        setProblem("downloaded file " + name + " failed its check: size " + std::to_string(actual) +
+                   " of " + std::to_string(mismatch) + " bytes");
         return DownloadState::Failed;
     }
     if (answered <= 0 && described <= 0)
@@ -377,6 +395,8 @@ DownloadState DownloaderBackgrounder::checkSize(const Data& data, const std::str
         CLog::getInstance()->log(LogCategory::download, LogError, "The size of ", name, " (",
                                  actual, " bytes) cannot be confirmed: neither the server nor the ",
                                  "description states it");
+        setProblem("downloaded file " + name + " failed its check: nothing confirms its size of " +
+                   std::to_string(actual) + " bytes");
         return DownloadState::Failed;
     }
     return DownloadState::Downloading;
@@ -397,6 +417,8 @@ DownloadState DownloaderBackgrounder::checkMd5(const Data& data, const std::stri
     if (md5 == data.checksum)
         return DownloadState::Completed;
     CLog::getInstance()->log(LogCategory::download, LogError, "Bad checksum for ", name);
+    setProblem("downloaded file " + name + " failed its check: MD5 " + md5 + " instead of " +
+               data.checksum);
     return DownloadState::Failed;
 }
 
@@ -412,6 +434,8 @@ DownloadState DownloaderBackgrounder::checkSha256(const Data& data, const std::s
     if (sha256 == data.sha256)
         return DownloadState::Completed;
     CLog::getInstance()->log(LogCategory::download, LogError, "Bad SHA-256 for ", name);
+    setProblem("downloaded file " + name + " failed its check: SHA-256 " + sha256 + " instead of " +
+               data.sha256);
     return DownloadState::Failed;
 }
 
@@ -431,6 +455,18 @@ FileDigests DownloaderBackgrounder::digestsOfDownload(const fs::path& target, st
 void DownloaderBackgrounder::setState(DownloadState newState)
 {
     currentState.exchange(static_cast<int>(newState));
+}
+
+std::string DownloaderBackgrounder::problem() const
+{
+    std::lock_guard<std::mutex> lock(problemMutex);
+    return jobProblem;
+}
+
+void DownloaderBackgrounder::setProblem(const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(problemMutex);
+    jobProblem = text;
 }
 
 void DownloaderBackgrounder::setChecksum(const std::string& text)

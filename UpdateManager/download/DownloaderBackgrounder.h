@@ -84,6 +84,11 @@ public:
     // expected SHA-256. Meaningful once state() is Completed.
     std::string sha256() const;
 
+    // Why the last job ended Failed or Paused, as one plain sentence naming the address or
+    // the file ("downloaded file /d/Setup.exe failed its check: size 12 of 34 bytes");
+    // empty when it ended otherwise or was stopped on request.
+    std::string problem() const;
+
 private:
     static constexpr int StopRequest = 1;
 
@@ -103,7 +108,7 @@ private:
     bool takeStopRequest();
     DownloadState verify(const Data& data, const boost::filesystem::path& target,
                          DigestingFileStream& file);
-    DownloadState checkSize(const Data& data, const std::string& name, std::int64_t actual) const;
+    DownloadState checkSize(const Data& data, const std::string& name, std::int64_t actual);
     DownloadState checkMd5(const Data& data, const std::string& name, const std::string& md5);
     DownloadState checkSha256(const Data& data, const std::string& name, const std::string& sha256);
     FileDigests digestsOfDownload(const boost::filesystem::path& target, std::int64_t fileSize,
@@ -111,6 +116,7 @@ private:
     void setState(DownloadState newState);
     void setChecksum(const std::string& text);
     void setSha256(const std::string& text);
+    void setProblem(const std::string& text);
 
     std::unique_ptr<ActiveDownloader> downloader;
     SyncQueue<int> commands;
@@ -121,6 +127,8 @@ private:
     std::string verifiedChecksum;
     std::string verifiedSha256;
     mutable std::mutex checksumMutex;
+    std::string jobProblem;
+    mutable std::mutex problemMutex;
     std::mutex jobMutex;
     // Set by the destructor: jobs that have not begun are skipped, a running one stops.
     std::atomic<bool> closing{false};

@@ -20,7 +20,8 @@ Installer::Installer(const Installer& other)
     : initialised(other.initialised), sourceUrl(other.sourceUrl),
       installerFile(other.installerFile), partialBytes(other.partialBytes),
       status(other.status.load()), silent(other.silent),
-      installProgress(other.installProgress.load())
+      installProgress(other.installProgress.load()),
+      installerExitCode(other.installerExitCode.load())
 {
 }
 
@@ -33,6 +34,7 @@ Installer& Installer::operator=(const Installer& other)
     status.store(other.status.load());
     silent = other.silent;
     installProgress.store(other.installProgress.load());
+    installerExitCode.store(other.installerExitCode.load());
     return *this;
 }
 
@@ -185,8 +187,9 @@ void Installer::runInstaller()
             status.store(UpdateNeeded);
             return;
         }
-        const bool ok = spawnInstaller(installerFile.string(), silent);
-        status.store(ok ? InstallComplete : Error);
+        const int code = runAndWait(installerFile.string(), silent);
+        installerExitCode.store(code);
+        status.store(code == 0 ? InstallComplete : Error);
     }
     catch (const boost::filesystem::filesystem_error& error)
     {
@@ -197,6 +200,11 @@ void Installer::runInstaller()
 
 bool Installer::spawnInstaller(const std::string& path, bool silent)
 {
+    return runAndWait(path, silent) == 0;
+}
+
+int Installer::runAndWait(const std::string& path, bool silent)
+{
     CLog::getInstance()->log(LogCategory::install, LogInfo, "Open", silent ? " silent" : "",
                              " installer ", path);
     // The platform layer gives the child exactly these texts; on Windows it writes the path
@@ -204,7 +212,7 @@ bool Installer::spawnInstaller(const std::string& path, bool silent)
     std::vector<std::string> arguments{path};
     if (silent)
         arguments.emplace_back("/SILENT");
-    return Platform::spawnAndWait(path, arguments) == 0;
+    return Platform::spawnAndWait(path, arguments);
 }
 
 } // namespace Veltora::UpdateManager

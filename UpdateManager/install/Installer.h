@@ -40,6 +40,9 @@ public:
     boost::filesystem::path confirmFilePath() const;
     std::int64_t downloadedBytes() const { return partialBytes; }
     double progress() const { return installProgress.load(); }
+    // The exit code of the last installer run (-1: it could not be started); 0 before any.
+    // Set before the status that follows the run, so it is current once that is seen.
+    int exitCode() const { return installerExitCode.load(); }
 
     UpdateStatus getStatus() const { return status.load(); }
     void setStatus(UpdateStatus newStatus) { status.store(newStatus); }
@@ -74,6 +77,8 @@ public:
     static bool spawnInstaller(const std::string& path, bool silent);
 
 private:
+    // spawnInstaller's work: the installer's exit code, or -1 when it could not start.
+    static int runAndWait(const std::string& path, bool silent);
     void findFiles(bool& installerExists, bool& confirmExists) const;
     bool confirmMatchesInstaller();
     std::int64_t readConfirmedSize() const;
@@ -87,6 +92,7 @@ private:
     std::atomic<UpdateStatus> status{Error};
     bool silent = false;
     std::atomic<double> installProgress{-1.0};
+    std::atomic<int> installerExitCode{0};
 };
 
 } // namespace Veltora::UpdateManager

@@ -126,6 +126,26 @@ std::string reasonOf(const std::exception& error, const TransferWatch& watch)
     return tlsError->displayText() + problem;
 }
 
+// The same reason for a person reading one line: a refused certificate is named as such.
+std::string plainReasonOf(const std::exception& error, const TransferWatch& watch)
+{
+    if (!watch.reason().empty())
+        return watch.reason();
+    if (!certificateProblem.empty())
+        return "certificate not trusted (" + certificateProblem + ")";
+    if (const auto* libraryError = dynamic_cast<const Poco::Exception*>(&error))
+        return libraryError->displayText();
+    return error.what();
+}
+
+// Scheme, masked user information, host and port: what a failed connection was aimed at.
+std::string originOf(const Poco::URI& uri)
+{
+    const std::string userInfo = uri.getUserInfo().empty() ? "" : uri.getUserInfo() + "@";
+    return maskedUrl(uri.getScheme() + "://" + userInfo + uri.getHost() + ":" +
+                     std::to_string(uri.getPort()));
+}
+
 std::unique_ptr<Poco::Net::HTTPClientSession> makeSession(bool secure,
                                                           std::shared_ptr<TransferWatch> watch)
 {
@@ -301,6 +321,7 @@ void WebRequest::resetAnswer()
     lengthKnown = false;
     rangeTotal = -1;
     certificateProblem.clear();
+    problem.clear();
 }
 
 // Moves `current` to where the redirect answer leads; false, with the reason logged, when
@@ -332,6 +353,7 @@ void WebRequest::sendOnce(const Poco::URI& uri, const std::string& userInfo)
     CLog::getInstance()->log(LogCategory::web, LogDebug,
                              "Request URI: ", maskedUrl(uri.toString()));
     proxy.reset();
+    maskedOrigin = originOf(uri);
     try
     {
         const std::string target = openRoute(uri);
@@ -343,6 +365,7 @@ void WebRequest::sendOnce(const Poco::URI& uri, const std::string& userInfo)
             proxy ? " (through the proxy " + maskedUrl(proxy->url) + ")" : std::string();
         CLog::getInstance()->log(LogCategory::web, LogError, "Error connecting to ",
                                  maskedRequestUrl, through, ": ", reasonOf(error, *watch));
+        noteProblem("cannot reach " + maskedOrigin + ": " + plainReasonOf(error, *watch));
         ok = false;
         responseStream = nullptr;
         redirectLocation.reset();
@@ -437,6 +460,7 @@ void WebRequest::receiveResponse(const Poco::URI& uri, const std::string& target
     }
     if (stream->fail())
     {
+        noteProblem("cannot reach " + maskedOrigin + ": the connection ended without an answer");
         ok = false;
         closeConnection();
         requestState = WebRequestState::ConnectionFailed;
@@ -464,6 +488,9 @@ void WebRequest::receiveResponse(const Poco::URI& uri, const std::string& target
         readContentRange(response);
     if (status == Poco::Net::HTTPResponse::HTTP_REQUESTED_RANGE_NOT_SATISFIABLE)
         acceptRangeNotSatisfiable(response.get("Content-Range"));
+    if (!ok)
+        noteProblem(maskedRequestUrl + " answered " + std::to_string(responseStatus) + " " +
+                    response.getReason());
     updateProgress();
 }
 
@@ -486,21 +513,22 @@ void WebRequest::refuseProxyAnswer(const Poco::Net::HTTPResponse& response) cons
 // does not undo, cannot be stored as the resource: Inconsistent, with the field logged.
 bool WebRequest::refuseUnusableHeader(const Poco::Net::HTTPResponse& response)
 {
-    std::string problem;
+    std::string unusable;
     for (const std::string& value : fieldValues(response, "Transfer-Encoding"))
         if (!boost::algorithm::iequals(value, "chunked"))
-            problem = "Transfer-Encoding: " + value;
+            unusable = "Transfer-Encoding: " + value;
     for (const std::string& value : fieldValues(response, "Content-Encoding"))
         if (!value.empty() && !boost::algorithm::iequals(value, "identity"))
-            problem = "Content-Encoding: " + value;
+            unusable = "Content-Encoding: " + value;
     chunkedBody = response.getChunkedTransferEncoding();
     const auto lengths = fieldValues(response, "Content-Length");
     for (const std::string& value : lengths)
         if (!chunkedBody && (!byteCount(value) || value != lengths.front()))
-            problem = "Content-Length: " + value;
-    if (problem.empty())
+            unusable = "Content-Length: " + value;
+    if (unusable.empty())
         return false;
-    CLog::getInstance()->log(LogCategory::web, LogError, "Bad response header: ", problem);
+    CLog::getInstance()->log(LogCategory::web, LogError, "Bad response header: ", unusable);
+    noteProblem(maskedRequestUrl + " gave an answer that cannot be used (" + unusable + ")");
     ok = false;
     responseStream = nullptr;
     closeConnection();
@@ -540,6 +568,8 @@ void WebRequest::acceptRangeNotSatisfiable(const std::string& contentRange)
     {
         CLog::getInstance()->log(LogCategory::web, LogError,
                                  "Bad response header: Content-Range: ", contentRange);
+        noteProblem(maskedRequestUrl +
+                    " gave an answer that cannot be used (Content-Range: " + contentRange + ")");
         requestState = WebRequestState::Inconsistent;
         return;
     }
@@ -587,6 +617,11 @@ void WebRequest::settle(WebRequestState outcome)
     if (!watch->reason().empty())
         CLog::getInstance()->log(LogCategory::web, LogWarning, "Transfer from ", maskedRequestUrl,
                                  " cut: ", watch->reason());
+    if (outcome == WebRequestState::Inconsistent)
+        noteProblem(maskedRequestUrl + " sent more than its answer announced");
+    else
+        noteProblem("the answer from " + maskedRequestUrl + " ended early" +
+                    (watch->reason().empty() ? "" : ": " + watch->reason()));
 }
 
 std::int64_t WebRequest::readChunk(std::ostream& out)
@@ -621,6 +656,13 @@ void WebRequest::closeConnection()
     client->reset();
 }
 
+// The first problem of a request is its cause; what follows from it adds nothing.
+void WebRequest::noteProblem(const std::string& text)
+{
+    if (problem.empty())
+        problem = text;
+}
+
 bool WebRequest::getJson(const std::string& url, boost::property_tree::ptree& out)
 {
     if (!sendWithin(url, jsonDeadline).isOk())
@@ -636,6 +678,8 @@ bool WebRequest::getJson(const std::string& url, boost::property_tree::ptree& ou
     {
         CLog::getInstance()->log(LogCategory::web, LogError,
                                  "Invalid json format Response: ", error.what());
+        noteProblem(maskedRequestUrl + " answered with text that is not usable JSON (" +
+                    error.message() + ")");
         return false;
     }
     return true;
@@ -652,6 +696,8 @@ bool WebRequest::readJsonBody(std::string& text)
         CLog::getInstance()->log(LogCategory::web, LogError,
                                  "Invalid json format Response: ", "response of ",
                                  contentLength.load(), " bytes is larger than ", limit);
+        noteProblem("the answer from " + maskedRequestUrl + " is larger than " +
+                    std::to_string(limit) + " bytes");
         responseStream = nullptr;
         closeConnection();
         return false;

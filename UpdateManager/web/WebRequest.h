@@ -130,6 +130,10 @@ public:
     std::int64_t readChunk(std::ostream& out);
 
     WebRequestState state() const { return requestState; }
+    // Why the last request failed, as one plain sentence that names the address with its
+    // credentials masked ("cannot reach https://host:443: certificate not trusted (...)",
+    // "http://host:80/a answered 404 Not Found"); empty while nothing went wrong.
+    const std::string& failure() const { return problem; }
     // HTTP status of the last response header; 0 when none was received.
     int status() const { return responseStatus; }
     // bytesWritten() / expectedTotalSize(); 0 while the total is unknown.
@@ -170,6 +174,7 @@ private:
     bool readJsonBody(std::string& text);
     void updateProgress();
     void closeConnection();
+    void noteProblem(const std::string& text);
 
     ProxySettings proxies;
     // The proxy of the current request; nothing when it goes directly.
@@ -189,6 +194,8 @@ private:
     // The Location of a redirect answer, to be followed by send.
     std::optional<std::string> redirectLocation;
     std::string maskedRequestUrl;
+    std::string maskedOrigin;
+    std::string problem;
     std::atomic<std::int64_t> contentLength{0};
     std::atomic<bool> lengthKnown{false};
     std::atomic<std::int64_t> rangeTotal{-1};

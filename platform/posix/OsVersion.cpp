@@ -1,9 +1,11 @@
 #include "platform/OsVersionCheck.h"
+#include "platform/Platform.h"
 
 #include <sys/utsname.h>
 
 #include <array>
 #include <cctype>
+#include <string>
 
 namespace Veltora::Platform
 {
@@ -37,6 +39,17 @@ Version parseKernelRelease(const char* release)
 }
 
 } // namespace
+
+const char* osName()
+{
+    return "Linux";
+}
+
+std::string runningOsVersionText()
+{
+    utsname names{};
+    return uname(&names) == 0 ? names.release : "unknown";
+}
 
 bool isRunningOsAtLeast(unsigned major, unsigned minor, unsigned servicePack)
 {

@@ -3,8 +3,32 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace Veltora::Platform
 {
+const char* osName()
+{
+    return "Windows";
+}
+
+// RtlGetVersion tells the real version; GetVersionEx answers what the manifest claims.
+std::string runningOsVersionText()
+{
+    using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    const auto rtlGetVersion =
+        ntdll == nullptr ? nullptr
+                         : reinterpret_cast<RtlGetVersionFunction>(
+                               reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")));
+    OSVERSIONINFOW info{};
+    info.dwOSVersionInfoSize = sizeof(info);
+    if (rtlGetVersion == nullptr || rtlGetVersion(&info) != 0)
+        return "unknown";
+    return std::to_string(info.dwMajorVersion) + "." + std::to_string(info.dwMinorVersion) + "." +
+           std::to_string(info.dwBuildNumber);
+}
+
 // Windows compares major, then minor, then service-pack major, each "greater or equal".
 bool isRunningOsAtLeast(unsigned major, unsigned minor, unsigned servicePack)
 {

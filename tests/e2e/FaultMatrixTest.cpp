@@ -1,18 +1,21 @@
 // The fault matrix: the real updater binary, on a private Xvfb display, against a loopback
-// server that misbehaves or in a setting that is hostile or unusual; one row per fault.
-// A row arranges the run (server answers, environment, planted files, relaunch
-// arguments) and says what the user does; every row is checked the same way: the exit
-// status, the files left in the Downloads folder and in the working folder, planted files
-// untouched, texts that must never be printed, and what the installer and the relaunched
-// product received. Both children are the child probe, which records its arguments, its
-// blocked and ignored signals and its open descriptors.
+// server that misbehaves or in a setting that is hostile or unusual; one row per fault or
+// failure road. A row arranges the run (server answers, environment, planted files,
+// relaunch arguments) and says what the user does; every row is checked the same way: the
+// exit status, the one line on standard error that names the cause of a failed run (and
+// nothing there after a successful one), the files left in the Downloads folder and in the
+// working folder, planted files untouched, texts that must never be printed, and what the
+// installer and the relaunched product received. Both children are the child probe, which
+// records its arguments, its blocked and ignored signals and its open descriptors.
 //
 // A new row needs only an `arrange` function and its expectations: a server behaviour is
 // set up through `run.server` (HttpTestServer, after publishProbeRelease to replace a
-// route), the --server text through `run.serverArgument`, an environment change (log
-// levels, say) through `run.options`; a text the output must never show (a password) goes
-// into `run.secrets`, one it must show into `run.shown`. A run that does not end within the
-// deadline fails its row.
+// route), the --server text through `run.serverArgument` (or the whole command line
+// through `run.argumentsInstead`), an environment change (log levels, say) through
+// `run.options`; a text the output must never show (a password) goes into `run.secrets`,
+// one it must show into `run.shown`, and what the failure line must name besides the
+// row's text into `run.shownOnError`. A run that does not end within the deadline fails
+// its row.
 #include "tests/e2e/UpdaterRunFixture.h"
 
 #include "tests/support/ChildProbeRecord.h"
@@ -66,6 +69,9 @@ struct FaultRow
     bool installerRuns;
     bool productRelaunched;
     DownloadsLeft downloadsLeft;
+    // What the one line on standard error names; nullptr: a run that ends with 0 writes
+    // nothing there.
+    const char* failureLine;
 };
 
 void PrintTo(const FaultRow& row, std::ostream* out)
@@ -77,6 +83,7 @@ class FaultRun : public UpdaterRun, public ::testing::WithParamInterface<FaultRo
 {
 public:
     // What a row's arrange function may set up.
+    using UpdaterRun::downloads;
     using UpdaterRun::server;
     using UpdaterRun::stallHalfway;
     using UpdaterRun::transfersToCut;
@@ -86,6 +93,7 @@ public:
     {
         fs::create_directories(records);
         options.environment["CHILD_PROBE_RECORD_DIR"] = records.string();
+        options.errorFile = root / "updater.err";
     }
     ~FaultRun() override
     {
@@ -156,6 +164,8 @@ public:
 
     std::vector<std::string> commandLine() const
     {
+        if (!argumentsInstead.empty())
+            return argumentsInstead;
         std::vector<std::string> arguments = {"--product-sku", sku, "--server",
                                               serverArgument.empty() ? server.hostAndPort()
                                                                      : serverArgument};
@@ -221,6 +231,21 @@ public:
                 << "nothing else in " << folder;
     }
 
+    // One line names the cause of a failed run; a successful one writes nothing there.
+    void checkFailureLine(const FaultRow& row, const std::string& errors) const
+    {
+        if (row.failureLine == nullptr)
+        {
+            EXPECT_EQ(errors, "");
+            return;
+        }
+        EXPECT_EQ(lines(errors).size(), 1u) << errors;
+        EXPECT_EQ(errors.rfind("updater: ", 0), 0u) << errors;
+        EXPECT_TRUE(contains(errors, row.failureLine)) << errors;
+        for (const std::string& text : shownOnError)
+            EXPECT_TRUE(contains(errors, text)) << text << "\n" << errors;
+    }
+
     void checkChildren(const FaultRow& row) const
     {
         const auto installer = readChildProbeRecord(records, installerName);
@@ -257,6 +282,10 @@ public:
     // Texts the output must show, such as the masked form of those secrets (which proves
     // that the lines that would carry them were written).
     std::vector<std::string> shown;
+    // Texts the line on standard error must hold besides the row's own.
+    std::vector<std::string> shownOnError;
+    // The whole command line, when not the usual one.
+    std::vector<std::string> argumentsInstead;
 
 private:
     // Everything below `folder`, links not followed, as relative paths.
@@ -319,13 +348,15 @@ TEST_P(FaultRun, EndsAsTheRowSays)
     performUserAction(row.user, *updater);
     const auto status = updater->waitFor(runTimeout);
     const std::string output = updater->output();
+    const std::string errors = updater->errorOutput();
 
-    EXPECT_EQ(status, row.status) << output;
+    EXPECT_EQ(status, row.status) << output << errors;
+    checkFailureLine(row, errors);
     checkDownloads(row.downloadsLeft);
     checkPlantedFiles();
     checkChildren(row);
     for (const std::string& secret : secrets)
-        EXPECT_FALSE(contains(output, secret)) << secret << "\n" << output;
+        EXPECT_FALSE(contains(output + errors, secret)) << secret << "\n" << output << errors;
     for (const std::string& text : shown)
         EXPECT_TRUE(contains(output, text)) << text << "\n" << output;
 }
@@ -342,27 +373,41 @@ INSTANTIATE_TEST_SUITE_P(
                      run.publishProbeRelease();
                      run.relaunchWith(awkwardArguments);
                  },
-                 UserAction::None, 0, true, true, DownloadsLeft::Nothing},
+                 UserAction::None, 0, true, true, DownloadsLeft::Nothing, nullptr},
         FaultRow{"UpdatedWithoutRelaunchArguments",
                  [](FaultRun& run) { run.publishProbeRelease(); }, UserAction::None, 0, true, false,
-                 DownloadsLeft::Nothing},
-        // An update that was started and did not complete ends with 2.
+                 DownloadsLeft::Nothing, nullptr},
+        // An update that was started and did not complete ends with 2; the line on
+        // standard error says why.
         FaultRow{"UpdateFailed",
                  [](FaultRun& run)
                  {
                      run.publishProbeRelease({{"checksum", "\"" + md5Of("other") + "\""}});
                      run.relaunchWith({});
+                     run.shownOnError.push_back((run.downloads / installerName).string());
                  },
-                 UserAction::None, 2, false, false, DownloadsLeft::NoConfirmFile},
+                 UserAction::None, 2, false, false, DownloadsLeft::NoConfirmFile,
+                 "failed its check: MD5 "},
+        FaultRow{"DownloadOfAnotherSizeThanDescribed",
+                 [](FaultRun& run)
+                 {
+                     run.publishProbeRelease(
+                         {{"size", std::to_string(readFile(CHILD_PROBE).size() - 1)}});
+                     run.shownOnError.push_back((run.downloads / installerName).string());
+                 },
+                 UserAction::None, 2, false, false, DownloadsLeft::NoConfirmFile,
+                 "failed its check: size "},
         FaultRow{"InstallFailedThenQuit",
                  [](FaultRun& run)
                  {
                      run.publishProbeRelease();
                      run.options.environment["CHILD_PROBE_EXIT_CODE"] = "3";
                      run.relaunchWith({"argument"});
+                     run.shownOnError.push_back("installer " +
+                                                (run.downloads / installerName).string());
                  },
                  UserAction::QuitAfterInstallFailed, 2, true, false,
-                 DownloadsLeft::InstallerAndConfirmFile},
+                 DownloadsLeft::InstallerAndConfirmFile, "ended with status 3"},
         FaultRow{"WindowClosedDuringTheDownload",
                  [](FaultRun& run)
                  {
@@ -371,7 +416,44 @@ INSTANTIATE_TEST_SUITE_P(
                      run.relaunchWith({});
                  },
                  UserAction::CloseWindowDuringDownload, 2, false, false,
-                 DownloadsLeft::NoConfirmFile},
+                 DownloadsLeft::NoConfirmFile,
+                 "the update of \"E2E\" was ended before it completed"},
+        // Updates that cannot start end with 1.
+        FaultRow{"ServerUnreachable",
+                 [](FaultRun& run)
+                 {
+                     const std::string closed =
+                         "127.0.0.1:" + std::to_string(HttpTestServer::closedPort());
+                     run.serverArgument = "user:secret@" + closed;
+                     run.secrets.push_back("secret");
+                     run.shownOnError.push_back("cannot reach http://user:***@" + closed + ": ");
+                 },
+                 UserAction::None, 1, false, false, DownloadsLeft::Nothing, "Connection refused"},
+        FaultRow{"ProductUnknownToTheServer",
+                 [](FaultRun& run)
+                 { run.shownOnError.push_back(" not found on " + run.server.hostAndPort()); },
+                 UserAction::None, 1, false, false, DownloadsLeft::Nothing, "product \"E2E\""},
+        FaultRow{"ReleaseForANewerSystem",
+                 [](FaultRun& run) {
+                     run.publishProbeRelease({{"platform_min_version", "\"999.0\""}});
+                 },
+                 UserAction::None, 1, false, false, DownloadsLeft::Nothing,
+                 "release 2.0 of \"E2E\" needs Linux 999.0 or later (this is "},
+        FaultRow{"CommandLineWithoutProduct",
+                 [](FaultRun& run) {
+                     run.argumentsInstead = {"--server", run.server.hostAndPort()};
+                 },
+                 UserAction::None, 1, false, false, DownloadsLeft::Nothing, "no product given"},
+        FaultRow{
+            "ProductCannotBeStartedAgain",
+            [](FaultRun& run)
+            {
+                run.publishProbeRelease();
+                run.relaunchWith({});
+                fs::remove(run.product);
+                run.shownOnError.push_back(run.product.string() + ": No such file or directory");
+            },
+            UserAction::None, 1, true, false, DownloadsLeft::Nothing, "cannot start the product "},
         // No Downloads folder: nothing is downloaded anywhere, a user's file that carries
         // the installer's name in the working folder stays as it is, and the update
         // cannot start.
@@ -384,7 +466,7 @@ INSTANTIATE_TEST_SUITE_P(
                      run.plantFile(run.work / installerName, "#!/bin/sh\necho the user's own\n");
                      run.relaunchWith({});
                  },
-                 UserAction::None, 1, false, false, DownloadsLeft::Nothing},
+                 UserAction::None, 1, false, false, DownloadsLeft::Nothing, "no Downloads folder"},
         // The release-notes copy is never written through a planted link.
         FaultRow{"ReleaseNotesCopyIsALinkToAFileElsewhere",
                  [](FaultRun& run)
@@ -394,7 +476,7 @@ INSTANTIATE_TEST_SUITE_P(
                      run.plantLink(run.work / "temp" / (sku + ".html"),
                                    run.elsewhere / "precious.txt");
                  },
-                 UserAction::None, 0, true, false, DownloadsLeft::Nothing},
+                 UserAction::None, 0, true, false, DownloadsLeft::Nothing, nullptr},
         FaultRow{"ReleaseNotesFolderIsALinkToAFolderElsewhere",
                  [](FaultRun& run)
                  {
@@ -402,7 +484,7 @@ INSTANTIATE_TEST_SUITE_P(
                      run.plantFile(run.elsewhere / "other.txt", "kept");
                      run.plantLink(run.work / "temp", run.elsewhere);
                  },
-                 UserAction::None, 0, true, false, DownloadsLeft::Nothing},
+                 UserAction::None, 0, true, false, DownloadsLeft::Nothing, nullptr},
         // A release-notes copy that cannot be written does not stop the update.
         FaultRow{"ReadOnlyWorkingFolder",
                  [](FaultRun& run)
@@ -410,7 +492,7 @@ INSTANTIATE_TEST_SUITE_P(
                      run.publishProbeRelease({{"release_notes_html", "\"<p>notes</p>\""}});
                      run.makeWorkFolderReadOnly();
                  },
-                 UserAction::None, 0, true, false, DownloadsLeft::Nothing},
+                 UserAction::None, 0, true, false, DownloadsLeft::Nothing, nullptr},
         // No wait without end: an address the updater cannot fetch fails the download at
         // once; a resources answer that never completes meets the query's deadline; an
         // installer that trickles in counts as cut by the low-speed limit, and after five
@@ -421,23 +503,30 @@ INSTANTIATE_TEST_SUITE_P(
                      run.publishProbeRelease({{"permalink", "\"ftp://" + run.server.hostAndPort() +
                                                                 installerPath + "\""}});
                      run.relaunchWith({});
+                     run.shownOnError.push_back("cannot download ftp://" +
+                                                run.server.hostAndPort() + installerPath);
                  },
-                 UserAction::None, 2, false, false, DownloadsLeft::Nothing},
+                 UserAction::None, 2, false, false, DownloadsLeft::Nothing,
+                 "only http and https addresses can be fetched"},
         FaultRow{"ResourcesAnswerDribbled",
                  [](FaultRun& run)
                  {
                      run.publishProbeRelease();
                      run.dribbleResourcesAnswer(std::chrono::seconds(3));
                  },
-                 UserAction::None, 1, false, false, DownloadsLeft::Nothing},
+                 UserAction::None, 1, false, false, DownloadsLeft::Nothing,
+                 "longer than its deadline"},
         FaultRow{"InstallerDribbled",
                  [](FaultRun& run)
                  {
                      run.publishProbeRelease();
                      run.dribbleInstaller(std::chrono::seconds(5));
                      run.options.environment["UPDATER_LOW_SPEED_LIMIT"] = "1024/1";
+                     run.shownOnError.push_back("the download of " + run.server.url(installerPath) +
+                                                " was cut off 6 times");
                  },
-                 UserAction::None, 2, false, false, DownloadsLeft::NoConfirmFile},
+                 UserAction::None, 2, false, false, DownloadsLeft::NoConfirmFile,
+                 " arrived in 1 s"},
         // A password in the server's address and in the permalink reaches no log line at
         // any level, while both addresses are used with it.
         FaultRow{"PasswordsInAddressesStayOutOfTheLog",
@@ -453,5 +542,5 @@ INSTANTIATE_TEST_SUITE_P(
                      run.secrets.push_back("secret");
                      run.shown.push_back("user:***@");
                  },
-                 UserAction::None, 0, true, false, DownloadsLeft::Nothing}),
+                 UserAction::None, 0, true, false, DownloadsLeft::Nothing, nullptr}),
     [](const ::testing::TestParamInfo<FaultRow>& testCase) { return testCase.param.name; });

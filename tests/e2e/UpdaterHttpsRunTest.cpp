@@ -38,6 +38,7 @@ struct HttpsRunCase
     const TlsIdentity& (TestCertificates::*identity)() const;
     CaSource caSource;
     const char* failure; // logged when the run must not reach the server; nullptr: updates
+    const char* cause;   // what the line on standard error gives as the reason
 };
 
 void PrintTo(const HttpsRunCase& testCase, std::ostream* out)
@@ -177,19 +178,25 @@ TEST_P(UpdaterHttpsRun, UpdatesOnlyFromAServerWithATrustedCertificate)
             << output;
         EXPECT_TRUE(contains(output, GetParam().failure)) << output;
         EXPECT_TRUE(contains(output, " Could not connect to resources server.")) << output;
+        EXPECT_TRUE(
+            contains(output, "updater: cannot reach " + serverOption + ": " + GetParam().cause))
+            << output;
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Certificates, UpdaterHttpsRun,
     ::testing::Values(HttpsRunCase{"TrustedThroughTheExtraCaFile", &TestCertificates::trusted,
-                                   CaSource::ExtraCaFile, nullptr},
+                                   CaSource::ExtraCaFile, nullptr, nullptr},
                       HttpsRunCase{"TrustedThroughTheDefaultStore", &TestCertificates::trusted,
-                                   CaSource::DefaultStore, nullptr},
+                                   CaSource::DefaultStore, nullptr, nullptr},
                       HttpsRunCase{"SelfSigned", &TestCertificates::selfSigned,
-                                   CaSource::ExtraCaFile, "(self-signed certificate)"},
+                                   CaSource::ExtraCaFile, "(self-signed certificate)",
+                                   "certificate not trusted (self-signed certificate)"},
                       HttpsRunCase{
                           "UnreadableExtraCaFile", &TestCertificates::trusted,
                           CaSource::UnreadableExtraCaFile,
-                          "Cannot load the CA certificates (system store, UPDATER_EXTRA_CA_FILE)"}),
+                          "Cannot load the CA certificates (system store, UPDATER_EXTRA_CA_FILE)",
+                          "SSL context exception: Cannot load the CA certificates (system store, "
+                          "UPDATER_EXTRA_CA_FILE)"}),
     [](const auto& testCase) { return std::string(testCase.param.name); });

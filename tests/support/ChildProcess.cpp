@@ -59,7 +59,7 @@ private:
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                            const Options& options)
-    : outputFile(options.outputFile)
+    : outputFile(options.outputFile), errorFile(options.errorFile)
 {
     std::vector<std::string> argumentTexts{program};
     argumentTexts.insert(argumentTexts.end(), arguments.begin(), arguments.end());
@@ -128,6 +128,11 @@ void ChildProcess::kill()
 std::string ChildProcess::output() const
 {
     return readFile(outputFile);
+}
+
+std::string ChildProcess::errorOutput() const
+{
+    return errorFile.empty() ? std::string() : readFile(errorFile);
 }
 
 Completed runToEnd(const std::string& program, const std::vector<std::string>& arguments,

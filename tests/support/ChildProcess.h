@@ -46,6 +46,8 @@ public:
 
     // What the process wrote so far.
     std::string output() const;
+    // What it wrote to standard error so far, when it had an errorFile.
+    std::string errorOutput() const;
 
 private:
     bool reap(bool block);
@@ -53,6 +55,7 @@ private:
     pid_t processId = -1;
     std::optional<int> status;
     boost::filesystem::path outputFile;
+    boost::filesystem::path errorFile;
 };
 
 // Runs a program to its end (at most `timeout`) and returns its status and output;

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <ctime>
 #include <set>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -69,10 +71,22 @@ TEST_F(OsVersion, TestOverrideReplacesTheRunningVersionUntilCleared)
     EXPECT_FALSE(isOsVersionAtLeast(6, 1, 2));
     EXPECT_FALSE(isOsVersionAtLeast(6, 2, 0));
     EXPECT_TRUE(isOsVersionAtLeast(5, 9, 9));
+    EXPECT_EQ(osVersionText(), "6.1.1");
     overrideOsVersionForTesting(100, 0, 0);
     EXPECT_TRUE(isOsVersionAtLeast(99, 0, 0));
     clearOsVersionOverrideForTesting();
     EXPECT_FALSE(isOsVersionAtLeast(99, 0, 0));
+    EXPECT_NE(osVersionText(), "100.0.0");
+}
+
+// What the failure line names: the real version, major.minor.build, as RtlGetVersion tells.
+TEST_F(OsVersion, TextIsTheRunningVersion)
+{
+    EXPECT_STREQ(osName(), "Windows");
+    const std::string text = osVersionText();
+    ASSERT_EQ(std::count(text.begin(), text.end(), '.'), 2) << text;
+    EXPECT_EQ(text.find_first_not_of("0123456789."), std::string::npos) << text;
+    EXPECT_NE(text.front(), '0') << text;
 }
 
 TEST(PlatformWord, IsWindows)

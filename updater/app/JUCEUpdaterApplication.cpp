@@ -46,7 +46,8 @@ void JUCEUpdaterApplication::initialise(const juce::String&)
     if (!options)
     {
         printUsage();
-        endProcess(ExitStatus::CannotStartOrRelaunch);
+        endProcess(ExitStatus::CannotStartOrRelaunch,
+                   "no product given: --product-sku SKU is required (usage above)");
     }
 
     lookAndFeel = std::make_unique<UpdaterLookAndFeel>();
@@ -62,6 +63,7 @@ void JUCEUpdaterApplication::shutdown()
     {
         relaunchRequested = mainWindow->shouldRelaunchOnExit();
         updateCompleted = mainWindow->hasCompletedUpdate();
+        incompleteRunCause = mainWindow->failureCause();
         mainWindow.reset();
     }
     juce::LookAndFeel::setDefaultLookAndFeel(nullptr);

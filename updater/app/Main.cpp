@@ -52,5 +52,8 @@ int main(int argc, char* argv[])
 
     CLog::getInstance();
     CLog::destroyInstance();
-    return Veltora::Updater::exitStatusAfterRun();
+    const int status = Veltora::Updater::exitStatusAfterRun();
+    if (status != Veltora::Updater::ExitStatus::Updated)
+        Veltora::Updater::reportFailure(Veltora::Updater::incompleteRunCause);
+    return status;
 }

@@ -1,5 +1,7 @@
 #include "updater/app/ProcessEnd.h"
 
+#include "updater/cli/ExitStatus.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -7,8 +9,9 @@
 namespace Veltora::Updater
 {
 
-void endProcess(int status)
+void endProcess(int status, const std::string& cause)
 {
+    reportFailure(cause);
     // Running static destructors here could race the worker threads that are still
     // alive, so the process ends without them; only what was printed is kept.
     std::cout.flush();

@@ -7,23 +7,14 @@
 #include "platform/Platform.h"
 
 #include <iostream>
-#include <stdexcept>
 
 namespace Veltora::Updater
 {
 
-using UpdateManager::ProductInfo;
-
 namespace
 {
 constexpr int timerPeriodMilliseconds = 50;
-constexpr std::uint32_t maximumResumes = 5;
 constexpr int pauseAfterResumeMilliseconds = 200;
-
-const char* const downloadingText = "Downloading latest version...";
-const char* const installingText = "Install in progress...";
-const char* const updateFailedText = "Update failed.";
-const char* const installFailedText = "Install failed.";
 
 std::string serverOrDefault(const std::string& server)
 {
@@ -43,6 +34,39 @@ void UpdaterWindow::SecondaryWindow::closeButtonPressed()
     setVisible(false);
 }
 
+UpdaterWindow::PanelView::PanelView(UpdaterWindow& shownIn) : window(shownIn) {}
+
+void UpdaterWindow::PanelView::showText(const std::string& text)
+{
+    window.panel.setText(juce::String(text));
+}
+
+void UpdaterWindow::PanelView::showProgress(double progress)
+{
+    window.panel.setProgress(progress);
+}
+
+void UpdaterWindow::PanelView::showButtons()
+{
+    window.panel.showButtons(true);
+}
+
+void UpdaterWindow::PanelView::quit()
+{
+    window.closeButtonPressed();
+}
+
+// Blocks the message thread, so that the next tick finds the resumed transfer under way.
+void UpdaterWindow::PanelView::pauseAfterResume()
+{
+    juce::Thread::sleep(pauseAfterResumeMilliseconds);
+}
+
+void UpdaterWindow::PanelView::printDiagnostic(const std::string& text)
+{
+    std::cout << text << std::flush;
+}
+
 UpdaterWindow::UpdaterWindow(const std::string& sku, const std::string& server,
                              std::optional<UpdateManager::SigningPublicKey> signingKey)
     : juce::DocumentWindow("Auto Update", juce::Colour(0xFFD3D3D3),
@@ -51,7 +75,7 @@ UpdaterWindow::UpdaterWindow(const std::string& sku, const std::string& server,
           "main", [this] { onLaunchInstaller(); }, [this] { closeButtonPressed(); }),
       logWindow("Log window"),
       manager("", serverOrDefault(server), Platform::platformWord(), std::move(signingKey)),
-      productKey{sku, "soft"}
+      productKey{sku, "soft"}, view(*this), policy(manager, productKey, view)
 {
 }
 
@@ -65,20 +89,10 @@ UpdaterWindow::~UpdaterWindow()
 void UpdaterWindow::startUpdate()
 {
     panel.setBounds(0, 0, 300, 100);
-    downloadRetries = 0;
-
-    manager.addProduct(productKey, "0.0");
+    policy.queryProduct();
     manager.subscribe(this);
-
-    const ProductInfo* info = findProduct();
-    const int status = info == nullptr ? UpdateManager::Error : info->installer.getStatus();
-    if (status == UpdateManager::Error || status == UpdateManager::Unknown ||
-        status == UpdateManager::OsNotSupported)
+    if (!policy.startDownload())
         abandonStart();
-    if (!manager.launchDownload(productKey, true))
-        abandonStart();
-
-    panel.setText(downloadingText);
 
     setUsingNativeTitleBar(true);
     centreWithSize(panel.getWidth(), panel.getHeight());
@@ -95,7 +109,9 @@ void UpdaterWindow::abandonStart()
     // The log engine writes what it holds first, so that enabled categories show why the
     // update could not start; nothing else is cleaned up.
     CLog::getInstance()->stopThread();
-    endProcess(ExitStatus::CannotStartOrRelaunch);
+    const std::string& cause = manager.failureReport().cause();
+    endProcess(ExitStatus::CannotStartOrRelaunch,
+               cause.empty() ? "the update of \"" + productKey.sku + "\" could not start" : cause);
 }
 
 void UpdaterWindow::stopUpdate()
@@ -111,165 +127,18 @@ void UpdaterWindow::closeButtonPressed()
 
 void UpdaterWindow::timerCallback()
 {
-    manager.pollStates();
-    manager.processCompletedInstall();
-
-    if (ProductInfo* info = findProduct())
-    {
-        switch (info->installer.getStatus())
-        {
-        case UpdateManager::DownloadInProgress:
-            panel.setProgress(info->downloader->progress());
-            break;
-        case UpdateManager::InstallInProgress:
-            if (info->installer.progress() >= 0.0)
-                panel.setProgress(info->installer.progress());
-            break;
-        case UpdateManager::DownloadError:
-        case UpdateManager::Error:
-            if (installerLaunched)
-            {
-                panel.setText(installFailedText);
-                panel.showButtons(true);
-            }
-            else
-                quitRequested = true;
-            break;
-        default:
-            break;
-        }
-    }
-    else
-        reportMissingProduct();
-
-    if (quitRequested)
-        closeButtonPressed();
+    policy.onTick();
 }
 
 void UpdaterWindow::onEvent(const UpdateManager::ProductChangedEvent&)
 {
-    ProductInfo* info = findProduct();
-    if (info == nullptr)
-    {
-        reportMissingProduct();
-        return;
-    }
-
-    const int status = info->installer.getStatus();
-    switch (status)
-    {
-    case UpdateManager::UpdateNeeded:
-    case UpdateManager::DownloadInProgress:
-        downloadRetries = 0;
-        panel.setText(downloadingText);
-        panel.setProgress(info->downloader->progress());
-        break;
-    case UpdateManager::DownloadPaused:
-        resumePausedDownload();
-        break;
-    case UpdateManager::DownloadError:
-    case UpdateManager::Error:
-        showFailure();
-        break;
-    case UpdateManager::InstallerAvailable:
-        launchInstallerSilently();
-        break;
-    case UpdateManager::InstallInProgress:
-        showInstallProgress(*info);
-        break;
-    case UpdateManager::InstallComplete:
-        finishInstalledUpdate();
-        break;
-    default:
-        std::cout << "Update status not handled: " << status << std::flush;
-        break;
-    }
+    policy.onStatusChanged();
 }
 
 void UpdaterWindow::onLaunchInstaller()
 {
-    manager.refreshProduct(productKey);
-    if (manager.launchInstaller(productKey, false))
+    if (policy.launchInstallerAgain())
         setAlwaysOnTop(false);
-}
-
-ProductInfo* UpdaterWindow::findProduct()
-{
-    try
-    {
-        return &manager.getProductInfo(productKey);
-    }
-    catch (const std::out_of_range&)
-    {
-        return nullptr;
-    }
-}
-
-void UpdaterWindow::reportMissingProduct()
-{
-    std::cout << "Error: Product " << productKey.sku << " not found" << std::flush;
-    panel.setText(updateFailedText);
-    quitRequested = true;
-}
-
-void UpdaterWindow::resumePausedDownload()
-{
-    if (downloadRetries < maximumResumes)
-    {
-        ++downloadRetries;
-        manager.launchDownload(productKey, false);
-        // Gives the resumed transfer a moment before the next tick looks at it.
-        juce::Thread::sleep(pauseAfterResumeMilliseconds);
-        return;
-    }
-    ++downloadRetries;
-    panel.setProgress(0.0);
-    panel.setText(updateFailedText);
-    quitRequested = true;
-}
-
-void UpdaterWindow::showFailure()
-{
-    panel.setProgress(0.0);
-    if (installerLaunched)
-    {
-        panel.setText(installFailedText);
-        panel.showButtons(true);
-        return;
-    }
-    panel.setText(updateFailedText);
-    quitRequested = true;
-}
-
-void UpdaterWindow::launchInstallerSilently()
-{
-    if (installerLaunched)
-        return;
-    // Refused when the file no longer matches the signed release: the update failed.
-    if (!manager.launchInstaller(productKey, true))
-    {
-        showFailure();
-        return;
-    }
-    installerLaunched = true;
-    panel.setText(installingText);
-    panel.setProgress(-1.0);
-}
-
-void UpdaterWindow::showInstallProgress(const ProductInfo& info)
-{
-    panel.setText(installingText);
-    if (info.installer.progress() >= 0.0)
-        panel.setProgress(info.installer.progress());
-}
-
-void UpdaterWindow::finishInstalledUpdate()
-{
-    manager.discardDownload(productKey);
-    updateCompleted = true;
-    relaunchOnExit = true;
-    quitRequested = true;
-    closeButtonPressed();
 }
 
 } // namespace Veltora::Updater

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "updater/app/UpdaterPanel.h"
+#include "updater/policy/UpdatePolicy.h"
+#include "updater/policy/UpdateView.h"
 
 #include "UpdateManager/UpdateManager.h"
 #include "UpdateManager/core/EventSource.h"
@@ -19,9 +21,10 @@ namespace Veltora::Updater
 // The "Auto Update" window and the controller of one product's update: it starts the
 // download, resumes a paused one up to five times, launches the installer when the file
 // is ready, shows progress and status, and quits the application at the end, asking for
-// the product to be relaunched when the installation completed. Everything runs on the
-// JUCE message thread: startUpdate, the 50 ms timer, the manager's product-changed
-// events and the panel's buttons.
+// the product to be relaunched when the installation completed. Those decisions are
+// UpdatePolicy's; the window forwards its start, events, timer and buttons to it and shows
+// what it asks for. Everything runs on the JUCE message thread: startUpdate, the 50 ms
+// timer, the manager's product-changed events and the panel's buttons.
 class UpdaterWindow : public juce::DocumentWindow,
                       public IEventListener<UpdateManager::ProductChangedEvent>,
                       public juce::Timer
@@ -56,33 +59,41 @@ public:
     void timerCallback() override;
 
     // Set once the installation completed; the application reads it when it shuts down.
-    bool shouldRelaunchOnExit() const { return relaunchOnExit; }
+    bool shouldRelaunchOnExit() const { return policy.shouldRelaunch(); }
     // Whether the product was updated. A run that ends any other way (the update failed,
     // or the user quit or closed the window first) did not complete.
-    bool hasCompletedUpdate() const { return updateCompleted; }
+    bool hasCompletedUpdate() const { return policy.hasCompletedUpdate(); }
+    // Why the update did not complete: the first failure the manager or the policy met, or
+    // else that the run was ended first (the user closed the window).
+    std::string failureCause() { return policy.failureCause(); }
 
 private:
+    // Shows the policy's requests in the panel and ends the run through JUCE.
+    class PanelView : public UpdateView
+    {
+    public:
+        explicit PanelView(UpdaterWindow& shownIn);
+        void showText(const std::string& text) override;
+        void showProgress(double progress) override;
+        void showButtons() override;
+        void quit() override;
+        void pauseAfterResume() override;
+        void printDiagnostic(const std::string& text) override;
+
+    private:
+        UpdaterWindow& window;
+    };
+
     void onLaunchInstaller();
     // Ends the process with status 1, before the window is shown.
     [[noreturn]] void abandonStart();
 
-    UpdateManager::ProductInfo* findProduct();
-    void reportMissingProduct();
-    void resumePausedDownload();
-    void showFailure();
-    void launchInstallerSilently();
-    void showInstallProgress(const UpdateManager::ProductInfo& info);
-    void finishInstalledUpdate();
-
     UpdaterPanel panel;
     SecondaryWindow logWindow;
     UpdateManager::UpdateManager manager;
-    bool quitRequested = false;
     UpdateManager::ProductKey productKey;
-    bool relaunchOnExit = false;
-    bool installerLaunched = false;
-    std::uint32_t downloadRetries = 0;
-    bool updateCompleted = false;
+    PanelView view;
+    UpdatePolicy policy;
 };
 
 } // namespace Veltora::Updater

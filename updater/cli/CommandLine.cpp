@@ -4,7 +4,9 @@
 
 #include "platform/Platform.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 
 namespace Veltora::Updater
@@ -86,6 +88,8 @@ bool relaunchProduct()
     if (!command)
         return false;
     Platform::replaceProcess(command->program, command->arguments);
+    const int error = errno;
+    reportFailure("cannot start the product " + command->program + ": " + std::strerror(error));
     std::exit(ExitStatus::CannotStartOrRelaunch);
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 namespace Veltora::Updater
 {
 
@@ -19,8 +21,15 @@ constexpr int NotCompleted = 2;
 // Process-wide, like relaunchRequested: the entry point reads it after the application
 // object is gone.
 extern bool updateCompleted;
+// Why the update did not complete, set with updateCompleted when it did not.
+extern std::string incompleteRunCause;
 
 // The status of a run that reached the end of the message loop and did not relaunch.
 int exitStatusAfterRun();
+
+// Explains a non-zero exit status in one line on standard error, "updater: " + `cause`,
+// whatever the log settings are: the user, or the program that started the updater, sees
+// why it failed. Every road to a non-zero status passes here once.
+void reportFailure(const std::string& cause);
 
 } // namespace Veltora::Updater
