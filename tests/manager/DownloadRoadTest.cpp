@@ -110,11 +110,14 @@ TEST_F(DownloadRoad, ServerCuttingTheConnectionPausesAndTheResumeCompletesTheFil
                    return reply;
                });
     publish(Release{});
-    reactLikeWindow(alpha, false);
+    reactLikeWindow(alpha);
     manager().addProduct(alpha, "0.0");
     ASSERT_TRUE(manager().launchDownload(alpha, true));
-    ASSERT_TRUE(tickUntil([&] { return statusOf(alpha) == InstallerAvailable; }));
+    ASSERT_TRUE(tickUntil(
+        [&]
+        { return !entriesStartingWith(journal().entries, "progress ALPHA finished").empty(); }));
 
+    EXPECT_EQ(view.resumes, 1);
     EXPECT_EQ(readFile(installerFile()), installerContent) << "resumed file differs";
     EXPECT_THAT(rangesAsked(*server, "/files/Setup.exe"),
                 ElementsAre("none", "bytes=" + std::to_string(cut) + "-"));

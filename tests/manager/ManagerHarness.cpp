@@ -223,24 +223,11 @@ std::vector<std::string> ManagerTest::installerLogLines() const
     return lines;
 }
 
-void ManagerTest::reactLikeWindow(const ProductKey& key, bool launch)
+Updater::UpdatePolicy& ManagerTest::reactLikeWindow(const ProductKey& key)
 {
-    auto retries = std::make_shared<int>(0);
-    auto launched = std::make_shared<bool>(false);
-    journal().reaction = [this, key, retries, launched, launch](const ProductChangedEvent&)
-    {
-        const UpdateStatus status = manager().getProductInfo(key).installer.getStatus();
-        if (status == DownloadPaused && *retries < 5)
-        {
-            ++*retries;
-            manager().launchDownload(key, false);
-        }
-        else if (launch && status == InstallerAvailable && !*launched)
-        {
-            *launched = true;
-            manager().launchInstaller(key, true);
-        }
-    };
+    policy = std::make_unique<Updater::UpdatePolicy>(manager(), key, view);
+    journal().reaction = [this](const ProductChangedEvent&) { policy->onStatusChanged(); };
+    return *policy;
 }
 
 bool ManagerTest::tickUntil(const std::function<bool()>& done, std::chrono::seconds limit)
@@ -248,8 +235,13 @@ bool ManagerTest::tickUntil(const std::function<bool()>& done, std::chrono::seco
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline)
     {
-        manager().pollStates();
-        manager().processCompletedInstall();
+        if (policy)
+            policy->onTick();
+        else
+        {
+            manager().pollStates();
+            manager().processCompletedInstall();
+        }
         if (done())
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -264,6 +256,7 @@ UpdateStatus ManagerTest::statusOf(const ProductKey& key)
 
 void ManagerTest::destroyManager()
 {
+    policy.reset();
     eventJournal.reset();
     managerObject.reset();
 }

@@ -1,13 +1,16 @@
 #pragma once
 
 // Drives an UpdateManager the way the updater window does: a loop that calls pollStates
-// and processCompletedInstall every 50 ms, listeners on all four event sources, a real
+// and processCompletedInstall every 50 ms (or the window's own UpdatePolicy, which does
+// that and takes the window's decisions), listeners on all four event sources, a real
 // resources server on loopback and the fake installer program as the downloaded file.
 
 #include "UpdateManager/UpdateManager.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempFolder.h"
+#include "updater/policy/UpdatePolicy.h"
+#include "updater/policy/UpdateView.h"
 
 #include <boost/filesystem/operations.hpp>
 #include <gmock/gmock.h>
@@ -77,6 +80,24 @@ private:
     UpdateManager::UpdateManager& manager;
 };
 
+// What the update policy asked the window to do.
+class RecordingView : public Updater::UpdateView
+{
+public:
+    void showText(const std::string& text) override { texts.push_back(text); }
+    void showProgress(double) override {}
+    void showButtons() override { buttonsShown = true; }
+    void quit() override { ++quitRequests; }
+    void pauseAfterResume() override { ++resumes; }
+    void printDiagnostic(const std::string& text) override { diagnostics.push_back(text); }
+
+    std::vector<std::string> texts;
+    bool buttonsShown = false;
+    int quitRequests = 0;
+    int resumes = 0;
+    std::vector<std::string> diagnostics;
+};
+
 // Holds back a server reply until the test opens it (at the latest after 30 s).
 class Gate
 {
@@ -118,9 +139,11 @@ protected:
     boost::filesystem::path installerLog() const { return root / "installer.log"; }
     std::vector<std::string> installerLogLines() const;
 
-    // The window's reactions: resume a paused download up to five times, and (when
-    // `launch`) launch the installer silently once it is available.
-    void reactLikeWindow(const UpdateManager::ProductKey& key, bool launch = true);
+    // From now on the window's own policy reacts to every status change and takes the
+    // ticks: it resumes a paused download up to five times, launches the installer
+    // silently once it is available, shows failures and quits. What it shows goes to
+    // `view`.
+    Updater::UpdatePolicy& reactLikeWindow(const UpdateManager::ProductKey& key);
 
     // One window tick every 50 ms until `done` holds; false when the deadline passed.
     bool tickUntil(const std::function<bool()>& done,
@@ -145,12 +168,14 @@ protected:
     Gate installerGate;
     std::unique_ptr<LogCapture> logCapture;
     std::unique_ptr<HttpTestServer> server;
+    RecordingView view;
 
 private:
     std::size_t baselineThreads = 0;
     std::size_t baselineDescriptors = 0;
     std::unique_ptr<UpdateManager::UpdateManager> managerObject;
     std::unique_ptr<EventJournal> eventJournal;
+    std::unique_ptr<Updater::UpdatePolicy> policy;
     bool finished = false;
     std::string capturedLog;
 };
