@@ -1,5 +1,6 @@
 #include "UpdateManager/web/ResourceList.h"
 
+#include "tests/support/FileContent.h"
 #include "tests/support/NginxSite.h"
 #include "tests/support/ProgramRun.h"
 #include "tests/support/TempFolder.h"
@@ -26,20 +27,6 @@ namespace
 {
 const std::string tool = UPDATER_PUBLISH;
 const fs::path documentedSite = DOCUMENTED_NGINX_SITE;
-
-std::string contentOf(const fs::path& file)
-{
-    fs::ifstream in(file, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-void writeFile(const fs::path& file, const std::string& content)
-{
-    fs::ofstream out(file, std::ios::binary);
-    out << content;
-}
 
 struct Reply
 {
@@ -110,7 +97,7 @@ TEST_F(NginxSiteTest, ServesLatestAsJsonToTheUpdatersPasswordOnly)
     const Reply reply = get(path, std::nullopt, true);
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(reply.contentType, "application/json");
-    EXPECT_EQ(reply.body, contentOf(site / "api/resources/soft/ABC/linux/latest"));
+    EXPECT_EQ(reply.body, readFile(site / "api/resources/soft/ABC/linux/latest"));
     std::istringstream json(reply.body);
     boost::property_tree::ptree answer;
     boost::property_tree::read_json(json, answer);
@@ -125,12 +112,12 @@ TEST_F(NginxSiteTest, ServesInstallersWithByteRanges)
 
     const Reply whole = get(path);
     EXPECT_EQ(whole.status, 200);
-    EXPECT_EQ(whole.body, contentOf(installer));
+    EXPECT_EQ(whole.body, readFile(installer));
 
     const Reply rest = get(path, std::string("bytes=99990-"));
     EXPECT_EQ(rest.status, 206);
     EXPECT_EQ(rest.contentRange, "bytes 99990-100002/100003");
-    EXPECT_EQ(rest.body, contentOf(installer).substr(99990));
+    EXPECT_EQ(rest.body, readFile(installer).substr(99990));
 }
 
 TEST_F(NginxSiteTest, HidesFilesThatAreStillBeingWritten)

@@ -1,5 +1,6 @@
 #include "tests/support/NginxSite.h"
 
+#include "tests/support/FileContent.h"
 #include "tests/support/ProgramRun.h"
 #include "tests/support/WaitUntil.h"
 
@@ -20,20 +21,6 @@ namespace Veltora::Testing
 {
 namespace
 {
-std::string contentOf(const fs::path& file)
-{
-    fs::ifstream in(file, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-void writeFile(const fs::path& file, const std::string& content)
-{
-    fs::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << content;
-}
-
 // Replaces `placeholder` in the documented block; a block that no longer holds it would
 // run with something else than the test means.
 void substitute(std::string& text, const std::string& placeholder, const std::string& value)
@@ -94,10 +81,10 @@ void NginxSite::start(const std::string& httpDirectives)
         "nginx", {"-e", (folder / "error.log").string(), "-c", (folder / "nginx.conf").string()});
     if (started.status != 0)
         throw std::runtime_error("nginx did not start: " + started.standardError +
-                                 contentOf(folder / "error.log"));
+                                 readFile(folder / "error.log"));
     if (!waitUntil([this] { return accepts(listeningPort); }, std::chrono::seconds(20)))
         throw std::runtime_error("nginx does not accept connections: " +
-                                 contentOf(folder / "error.log"));
+                                 readFile(folder / "error.log"));
 }
 
 std::string NginxSite::url() const
@@ -107,13 +94,13 @@ std::string NginxSite::url() const
 
 std::string NginxSite::accessLog() const
 {
-    return contentOf(folder / "access.log");
+    return readFile(folder / "access.log");
 }
 
 // The documented block inside the smallest configuration that runs it without root.
 std::string NginxSite::configuration(const std::string& httpDirectives) const
 {
-    std::string server = contentOf(block);
+    std::string server = readFile(block);
     substitute(server, "listen 80;", "listen 127.0.0.1:" + std::to_string(listeningPort) + ";");
     substitute(server, "/srv/veltora-releases", site.string());
     substitute(server, "/etc/nginx/veltora-releases.htpasswd", (folder / "htpasswd").string());
