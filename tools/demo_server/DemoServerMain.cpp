@@ -2,8 +2,8 @@
 // releases (--releases, see ReleaseCatalog.h) or of a tree written by updater-publish
 // (--site, see PublishedTree.h) on 127.0.0.1 until it receives SIGINT or SIGTERM.
 //
-//     demo_server (--releases DIR | --site DIR) [--port N] [--port-file FILE]
-//                 [--rate BYTES_PER_SECOND] [--cut-transfers N]
+//     demo_server (--releases DIR | --site DIR) [--rate BYTES_PER_SECOND] [--cut-transfers N]
+//                 [--port N] [--port-file FILE] [--lifetime SECONDS]
 //
 // With --port 0 (the default) the system picks a free port; it is printed and, with
 // --port-file, written to FILE once the server accepts connections.
@@ -11,12 +11,12 @@
 #include "tools/demo_server/PublishedTree.h"
 #include "tools/demo_server/ReleaseCatalog.h"
 #include "tools/demo_server/TransferPolicy.h"
+#include "tools/loopback_server/LoopbackServerProgram.h"
 
 #include <Poco/Net/HTTPServer.h>
 #include <Poco/Net/HTTPServerParams.h>
 #include <Poco/Net/ServerSocket.h>
 #include <Poco/Net/SocketAddress.h>
-#include <boost/filesystem/fstream.hpp>
 #include <boost/filesystem/operations.hpp>
 
 #include <csignal>
@@ -26,89 +26,63 @@
 #include <memory>
 #include <string>
 
+using Veltora::LoopbackServer::LoopbackServerProgram;
+
 namespace
 {
 struct Options
 {
     std::string releases;
     std::string site;
-    std::uint16_t port = 0;
-    std::string portFile;
     std::uint64_t bytesPerSecond = 0;
     int transfersToCut = 0;
 };
 
-int usage()
+void addOwnOptions(LoopbackServerProgram& program, Options& options)
 {
-    std::cerr << "usage: demo_server (--releases DIR | --site DIR) [--port N] [--port-file FILE]\n"
-                 "                   [--rate BYTES_PER_SECOND] [--cut-transfers N]\n";
-    return 2;
+    program.option("--releases", [&](const std::string& value) { options.releases = value; });
+    program.option("--site", [&](const std::string& value) { options.site = value; });
+    program.option("--rate", [&](const std::string& value)
+                   { options.bytesPerSecond = LoopbackServerProgram::number(value); });
+    program.option("--cut-transfers",
+                   [&](const std::string& value) { options.transfersToCut = std::stoi(value); });
 }
 
-bool parseOptions(int argc, char** argv, Options& options)
+std::unique_ptr<Veltora::Demo::ReleaseSource> releaseSource(const Options& options)
 {
-    for (int index = 1; index < argc; ++index)
-    {
-        const std::string argument = argv[index];
-        if (index + 1 >= argc)
-            return false;
-        const std::string value = argv[++index];
-        if (argument == "--releases")
-            options.releases = value;
-        else if (argument == "--site")
-            options.site = value;
-        else if (argument == "--port")
-            options.port = static_cast<std::uint16_t>(std::stoul(value));
-        else if (argument == "--port-file")
-            options.portFile = value;
-        else if (argument == "--rate")
-            options.bytesPerSecond = std::stoull(value);
-        else if (argument == "--cut-transfers")
-            options.transfersToCut = std::stoi(value);
-        else
-            return false;
-    }
-    return options.releases.empty() != options.site.empty();
+    if (options.site.empty())
+        return std::make_unique<Veltora::Demo::ReleaseCatalog>(options.releases);
+    return std::make_unique<Veltora::Demo::PublishedTree>(options.site);
 }
 
-// The port file is written under another name and renamed, so a reader never sees it
-// half written.
-void writePortFile(const std::string& portFile, std::uint16_t port)
+// The server listening on 127.0.0.1:port; throws when it cannot listen there.
+std::unique_ptr<Poco::Net::HTTPServer> startServer(Veltora::Demo::ReleaseSource& source,
+                                                   Veltora::Demo::TransferPolicy& policy,
+                                                   std::uint16_t port)
 {
-    const boost::filesystem::path target(portFile);
-    const boost::filesystem::path partial = target.string() + ".partial";
-    {
-        boost::filesystem::ofstream out(partial);
-        out << port << '\n';
-    }
-    boost::filesystem::rename(partial, target);
-}
-
-// Blocks SIGINT and SIGTERM in every thread (the server's threads inherit the mask) so
-// that the main thread can wait for them.
-sigset_t blockStopSignals()
-{
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    return signals;
+    // Without SO_REUSEPORT, which POCO's listening constructor sets: a port that another
+    // server holds is refused instead of shared with it.
+    Poco::Net::ServerSocket socket;
+    socket.bind(Poco::Net::SocketAddress("127.0.0.1", port), true, false);
+    socket.listen();
+    Poco::Net::HTTPServerParams::Ptr parameters = new Poco::Net::HTTPServerParams;
+    parameters->setKeepAlive(false);
+    auto server = std::make_unique<Poco::Net::HTTPServer>(
+        new Veltora::Demo::DemoRequestHandlerFactory(source, policy), socket, parameters);
+    server->start();
+    return server;
 }
 } // namespace
 
 int main(int argc, char** argv)
 {
+    LoopbackServerProgram program("demo_server",
+                                  "(--releases DIR | --site DIR) [--rate BYTES_PER_SECOND] "
+                                  "[--cut-transfers N]");
     Options options;
-    try
-    {
-        if (!parseOptions(argc, argv, options))
-            return usage();
-    }
-    catch (const std::exception&)
-    {
-        return usage();
-    }
+    addOwnOptions(program, options);
+    if (!program.parse(argc, argv) || options.releases.empty() == options.site.empty())
+        return program.usage();
     const std::string folder = options.site.empty() ? options.releases : options.site;
     if (!boost::filesystem::is_directory(folder))
     {
@@ -116,33 +90,25 @@ int main(int argc, char** argv)
         return 2;
     }
 
+    // A client that hangs up mid-transfer must not end the server.
     std::signal(SIGPIPE, SIG_IGN);
-    const sigset_t stopSignals = blockStopSignals();
-
-    std::unique_ptr<Veltora::Demo::ReleaseSource> source;
-    if (options.site.empty())
-        source = std::make_unique<Veltora::Demo::ReleaseCatalog>(options.releases);
-    else
-        source = std::make_unique<Veltora::Demo::PublishedTree>(options.site);
+    const std::unique_ptr<Veltora::Demo::ReleaseSource> source = releaseSource(options);
     Veltora::Demo::TransferPolicy policy;
     policy.bytesPerSecond = options.bytesPerSecond;
     policy.transfersToCut = options.transfersToCut;
 
-    Poco::Net::ServerSocket socket(Poco::Net::SocketAddress("127.0.0.1", options.port));
-    Poco::Net::HTTPServerParams::Ptr parameters = new Poco::Net::HTTPServerParams;
-    parameters->setKeepAlive(false);
-    Poco::Net::HTTPServer server(new Veltora::Demo::DemoRequestHandlerFactory(*source, policy),
-                                 socket, parameters);
-    server.start();
-
-    const std::uint16_t port = socket.address().port();
-    std::cout << "demo_server: serving " << folder << " at http://127.0.0.1:" << port << std::endl;
-    if (!options.portFile.empty())
-        writePortFile(options.portFile, port);
-
-    int received = 0;
-    sigwait(&stopSignals, &received);
-    server.stopAll(true);
-    std::cout << "demo_server: stopped" << std::endl;
-    return 0;
+    std::unique_ptr<Poco::Net::HTTPServer> server;
+    try
+    {
+        server = startServer(*source, policy, program.port());
+    }
+    catch (const std::exception& error)
+    {
+        return program.cannotStart(error);
+    }
+    const std::uint16_t port = server->port();
+    program.announce(folder, "http://127.0.0.1:" + std::to_string(port), port);
+    program.waitForStopRequest();
+    server->stopAll(true);
+    return program.stopped();
 }
