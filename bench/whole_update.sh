@@ -45,14 +45,10 @@ else
     updater=$build/updater/app/updater
 fi
 
-work=$(mktemp -d /tmp/updater-bench.XXXXXX)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=scripts/lib/background.sh
+source scripts/lib/background.sh
+make_work_folder updater-bench
+work=$work_folder
 mkdir -p "$work/Downloads" "$work/curl" "$work/run"
 
 # An installer that is a shell script: it exits at once, the random bytes after its
@@ -70,13 +66,11 @@ done
 
 if [ "$signed" -eq 1 ]; then
     mkdir -p "$work/site"
-    "$server" --site "$work/site" --port-file "$work/port" >/dev/null 2>&1 &
+    start_server "$work/port" "$server" --site "$work/site" >/dev/null
 else
-    "$server" --releases "$work/releases" --port-file "$work/port" >/dev/null 2>&1 &
+    start_server "$work/port" "$server" --releases "$work/releases" >/dev/null
 fi
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
-port=$(cat "$work/port")
+port=$server_port
 # The installer's address below the server.
 installer_path() {
     if [ "$signed" -eq 1 ]; then echo "/files/bench-$1/2.0/setup"; else echo "/files/bench-$1/setup"; fi
@@ -95,12 +89,7 @@ for mib in $size_mib $memory_sizes; do
     curl -sf "http://127.0.0.1:$port/api/resources/soft/bench-$mib/linux/latest" >/dev/null
 done
 
-if [ -z "${DISPLAY:-}" ]; then
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-    pids+=($!)
-    for _ in $(seq 200); do [ -s "$work/display" ] && break; sleep 0.1; done
-    export DISPLAY=:$(head -1 "$work/display")
-fi
+start_xvfb_unless_display
 
 now() { date +%s.%N; }
 

@@ -37,14 +37,10 @@ publish=$build/tools/publish/updater-publish
 server=$build/tools/demo_server/demo_server
 product=$build/tools/demo_product/demo_product
 
-demo=$(mktemp -d /tmp/veltora-demo.XXXXXX)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$demo"
-}
-trap cleanup EXIT
+# shellcheck source=scripts/lib/background.sh
+source scripts/lib/background.sh
+make_work_folder veltora-demo
+demo=$work_folder
 mkdir -p "$demo/site" "$demo/Downloads" "$demo/work"
 export VELTORA_DEMO_HOME=$demo/product
 export XDG_DOWNLOAD_DIR=$demo/Downloads
@@ -58,11 +54,9 @@ cp "$product" "$installer"
 size=$(stat -c %s "$installer")
 say "Starting the demo server on the folder $demo/site"
 # About three seconds of download, so the window can be watched.
-"$server" --site "$demo/site" --port-file "$demo/port" \
-    --rate $((size / 3)) --cut-transfers 1 > >(sed -u 's/^/    /') 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$demo/port" ] && break; sleep 0.1; done
-port=$(cat "$demo/port")
+start_server "$demo/port" "$server" --site "$demo/site" \
+    --rate $((size / 3)) --cut-transfers 1 > >(sed -u 's/^/    /') 2>&1
+port=$server_port
 
 say "Publishing release 2.0.0 with updater-publish"
 echo "    $publish keygen --out $demo/release.key"
@@ -79,11 +73,7 @@ echo "    (this updater is built without UPDATER_SIGNING_PUBLIC_KEY, so it ignor
 
 if [ -z "${DISPLAY:-}" ]; then
     say "No display: starting Xvfb"
-    # Xvfb writes its display number to descriptor 3 once it accepts clients.
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$demo/display" >/dev/null 2>&1 &
-    pids+=($!)
-    for _ in $(seq 200); do [ -s "$demo/display" ] && break; sleep 0.1; done
-    export DISPLAY=:$(head -1 "$demo/display")
+    start_xvfb_unless_display
     echo "    DISPLAY=$DISPLAY"
 fi
 
@@ -101,7 +91,7 @@ if [ -n "$screenshot" ]; then
             sleep 0.1
         done
     ) &
-    pids+=($!)
+    background_pids+=($!)
 fi
 
 say "Running the updater (product veltora-demo, server 127.0.0.1:$port)"
