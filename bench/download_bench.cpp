@@ -8,7 +8,6 @@
 //
 // Run: build/bench/download_bench   (needs curl and md5sum; uses the temporary folder)
 #include "UpdateManager/download/DownloaderBackgrounder.h"
-#include "log/CLog.h"
 #include "tests/support/HttpTestServer.h"
 
 #include <benchmark/benchmark.h>
@@ -248,12 +247,3 @@ BENCHMARK(downloadAgainstCurl)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 } // namespace
-
-int main(int argc, char** argv)
-{
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    CLog::destroyInstance();
-    return 0;
-}

@@ -5,7 +5,6 @@
 // Run: build/bench/install_start_bench
 #include "UpdateManager/install/InstallThread.h"
 #include "UpdateManager/install/Installer.h"
-#include "log/CLog.h"
 
 #include <benchmark/benchmark.h>
 #include <boost/filesystem/operations.hpp>
@@ -42,12 +41,3 @@ void installerRoundTrip(benchmark::State& state)
 }
 BENCHMARK(installerRoundTrip)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 } // namespace
-
-int main(int argc, char** argv)
-{
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    CLog::destroyInstance();
-    return 0;
-}

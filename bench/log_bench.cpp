@@ -41,11 +41,3 @@ void enabledCall(benchmark::State& state)
 }
 BENCHMARK(enabledCall);
 } // namespace
-
-int main(int argc, char** argv)
-{
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks(benchmark::CreateDefaultDisplayReporter(), nullptr);
-    CLog::destroyInstance();
-    return 0;
-}
