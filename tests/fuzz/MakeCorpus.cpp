@@ -6,6 +6,7 @@
 
 #include "UpdateManager/install/ConfirmFile.h"
 #include "tests/support/PeFileBuilder.h"
+#include "tests/support/SampleRegistryHive.h"
 #include "tools/publish/ResourceAnswer.h"
 
 #include <boost/filesystem/fstream.hpp>
@@ -19,6 +20,7 @@
 
 namespace fs = boost::filesystem;
 using Veltora::Testing::PeFileBuilder;
+using Veltora::Testing::sampleSystemHive;
 
 namespace
 {
@@ -107,28 +109,7 @@ Seeds peImages()
 
 Seeds registryHives()
 {
-    return {{"system", R"(WINE REGISTRY Version 2
-;; All keys relative to \\Machine
-
-#arch=win64
-
-[Software\\Classes\\.vproj] 1700000000
-#time=1da0c0ffee
-@="Veltora.Project"
-
-[Software\\Vendor\\Product] 1700000000
-#time=1da0c0ffee
-"Count"=dword:00000003
-"Expand"=str(2):"%ProgramFiles%\\Vendor"
-"Binary"=hex:01,02,03,\
-  04,05
-"Multi"=str(7):"a\0b\0"
-"InstallDir"="C:\\Apps\\Product"
-"Escapes"="q\"uote\" tab\t nl\n e\x00e9 smile\x263a oct\101 bell\a"
-"Cut"="before\0after"
-"Surrogate"="ok\xd83d\xde00 then\xd800lost"
-"Unicode"="Caf\xC3\xA9"
-)"},
+    return {{"system", sampleSystemHive},
             {"user", "WINE REGISTRY Version 2\r\n[Software\\\\Vendor\\\\Product] 1700000000\r\n"
                      "@=\"C:\\\\Users\\\\me\\\\Product\"\r\n"
                      "\"InstallDir\"=\"C:\\\\Users\\\\me\\\\Product\"\r\n"},

@@ -1,34 +1,24 @@
 #include "UpdateManager/install/Installer.h"
 
+#include "tests/support/FileContent.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
-#include <boost/filesystem/fstream.hpp>
 #include <boost/filesystem/operations.hpp>
 #include <boost/property_tree/json_parser.hpp>
 
 #include <optional>
 
 using namespace Veltora::UpdateManager;
+using Veltora::Testing::readFile;
+using Veltora::Testing::writeFile;
 namespace fs = boost::filesystem;
 
 namespace
 {
 constexpr std::int64_t missing = -1;
-
-void writeText(const fs::path& file, const std::string& text)
-{
-    fs::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-std::string readText(const fs::path& file)
-{
-    fs::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 std::string confirmWithSize(const std::string& size)
 {
@@ -67,11 +57,11 @@ TEST_P(InstallerStatus, FollowsVersionsAndFiles)
     const StatusCase& testCase = GetParam();
     if (testCase.installerSize != missing)
     {
-        writeText(installerPath, "");
+        writeFile(installerPath, "");
         fs::resize_file(installerPath, static_cast<std::uintmax_t>(testCase.installerSize));
     }
     if (testCase.confirmText)
-        writeText(confirmPath, *testCase.confirmText);
+        writeFile(confirmPath, *testCase.confirmText);
 
     Installer installer;
     installer.setSource("http://host/Setup.exe", installerPath);
@@ -142,12 +132,12 @@ protected:
 TEST_F(ConfirmFile, RecordsSizeThenChecksumIndentedAndIsAcceptedByTheRefresh)
 {
     const fs::path file = folder / "Setup.exe";
-    writeText(file, std::string(5000, 'x'));
+    writeFile(file, std::string(5000, 'x'));
     Installer installer = installerFor(file);
     installer.writeConfirmFile("0123456789abcdef0123456789abcdef");
 
     EXPECT_EQ(installer.confirmFilePath(), folder / "Setup.exe.confirm");
-    EXPECT_EQ(readText(installer.confirmFilePath()),
+    EXPECT_EQ(readFile(installer.confirmFilePath()),
               "{\n    \"size\": \"5000\",\n    \"checksum\": "
               "\"0123456789abcdef0123456789abcdef\"\n}\n");
 
@@ -160,17 +150,17 @@ TEST_F(ConfirmFile, RecordsSizeThenChecksumIndentedAndIsAcceptedByTheRefresh)
 TEST_F(ConfirmFile, RecordsTheSha256OfAVerifiedDownload)
 {
     const fs::path file = folder / "Setup.exe";
-    writeText(file, "abc");
+    writeFile(file, "abc");
     Installer installer = installerFor(file);
     installer.writeConfirmFile("sum", "sha");
-    EXPECT_EQ(readText(installer.confirmFilePath()),
+    EXPECT_EQ(readFile(installer.confirmFilePath()),
               "{\n    \"size\": \"3\",\n    \"checksum\": \"sum\",\n    \"sha256\": \"sha\"\n}\n");
 }
 
 TEST_F(ConfirmFile, ComputesBothDigestsWhenNoChecksumIsGiven)
 {
     const fs::path file = folder / "Setup.exe";
-    writeText(file, "abc");
+    writeFile(file, "abc");
     Installer installer = installerFor(file);
     installer.writeConfirmFile("");
 
@@ -185,11 +175,11 @@ TEST_F(ConfirmFile, ComputesBothDigestsWhenNoChecksumIsGiven)
 TEST_F(ConfirmFile, ReplacesAnOlderConfirmFile)
 {
     const fs::path file = folder / "Setup.exe";
-    writeText(file, "abcd");
-    writeText(folder / "Setup.exe.confirm", std::string(4000, ' ') + "stale");
+    writeFile(file, "abcd");
+    writeFile(folder / "Setup.exe.confirm", std::string(4000, ' ') + "stale");
     Installer installer = installerFor(file);
     installer.writeConfirmFile("sum");
-    EXPECT_EQ(readText(installer.confirmFilePath()),
+    EXPECT_EQ(readFile(installer.confirmFilePath()),
               "{\n    \"size\": \"4\",\n    \"checksum\": \"sum\"\n}\n");
 }
 
@@ -203,8 +193,8 @@ TEST(InstallerRefresh, ReportsWhatItDeletesAndWhatItCannotRead)
 {
     Veltora::Testing::TempFolder folder;
     const fs::path file = folder / "Setup.exe";
-    writeText(file, "1234");
-    writeText(folder / "Setup.exe.confirm", "not json");
+    writeFile(file, "1234");
+    writeFile(folder / "Setup.exe.confirm", "not json");
     Veltora::Testing::LogCapture log({"update_manager"});
 
     Installer installer;

@@ -1,4 +1,5 @@
 #include "platform/Platform.h"
+#include "tests/support/SampleRegistryHive.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -12,43 +13,11 @@
 using Veltora::Platform::narrowText;
 using Veltora::Platform::readRegistryValue;
 using Veltora::Platform::RegistryRoot;
+using Veltora::Testing::sampleSystemHive;
 using Veltora::Testing::TempFolder;
 
 namespace
 {
-const char* const systemHive = R"(WINE REGISTRY Version 2
-;; All keys relative to \\Machine
-
-#arch=win64
-
-[Software\\Classes\\.vproj] 1700000000
-#time=1da0c0ffee
-@="Veltora.Project"
-
-[Software\\Vendor\\Product] 1700000000
-#time=1da0c0ffee
-"Count"=dword:00000003
-"Expand"=str(2):"%ProgramFiles%\\Vendor"
-"Binary"=hex:01,02,03,\
-  04,05
-"Multi"=str(7):"a\0b\0"
-"AsHex"=hex(1):41,00,00,00
-"InstallDir"="C:\\Apps\\Product"
-"Escapes"="q\"uote\" tab\t nl\n e\x00e9 smile\x263a oct\101 bell\a"
-"Cut"="before\0after"
-"Surrogate"="ok\xd83d\xde00 then\xd800lost"
-"Unicode"="Caf)"
-                               "\xC3\xA9"
-                               R"("
-"Empty"=""
-
-[Software\\Vendor\\Product\\Sub] 1700000000
-"InstallDir"="C:\\Other"
-
-[Software\\Vendor\\Product2] 1700000000
-"Only"="two"
-)";
-
 const char* const userHive = R"(WINE REGISTRY Version 2
 ;; All keys relative to \\User\\S-1-5-21-0-0-0-1000
 
@@ -64,7 +33,7 @@ protected:
         const char* prefix = std::getenv("WINEPREFIX");
         savedPrefix = prefix ? std::optional<std::string>(prefix) : std::nullopt;
         setenv("WINEPREFIX", folder.path().c_str(), 1);
-        writeHive("system.reg", systemHive);
+        writeHive("system.reg", sampleSystemHive);
         writeHive("user.reg", userHive);
     }
     ~WineRegistry() override
@@ -197,7 +166,7 @@ TEST_F(WineRegistry, BrokenLinesAreSkippedAndNeverOverrun)
 // stray read into a failure.
 TEST_F(WineRegistry, RandomlyDamagedHivesNeverCrash)
 {
-    const std::string original = systemHive;
+    const std::string original = sampleSystemHive;
     std::mt19937 random(77u);
     std::uniform_int_distribution<std::size_t> position(0, original.size() - 1);
     std::uniform_int_distribution<int> byte(0, 255);

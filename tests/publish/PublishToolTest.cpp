@@ -6,6 +6,7 @@
 #include "UpdateManager/web/ResourceList.h"
 
 #include "tests/support/FileContent.h"
+#include "tests/support/JsonTree.h"
 #include "tests/support/ProgramRun.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TextSearch.h"
@@ -13,9 +14,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <boost/filesystem/fstream.hpp>
 #include <boost/filesystem/operations.hpp>
-#include <boost/property_tree/json_parser.hpp>
 
 #include <atomic>
 #include <sstream>
@@ -53,14 +52,6 @@ std::string digestByTool(const std::string& program, const fs::path& file)
     const ProgramRun run = runProgram(program, {file.string()});
     EXPECT_EQ(run.status, 0) << run.standardError;
     return run.standardOutput.substr(0, run.standardOutput.find(' '));
-}
-
-pt::ptree readJson(const fs::path& file)
-{
-    fs::ifstream in(file, std::ios::binary);
-    pt::ptree tree;
-    pt::read_json(in, tree);
-    return tree;
 }
 
 std::vector<std::string> namesIn(const fs::path& folder)
@@ -142,7 +133,7 @@ TEST_F(PublishTool, LatestIsReadByTheUpdaterAsTheReleaseThatWasPublished)
     EXPECT_EQ(run.standardError, "");
 
     const fs::path copy = tree / "files/ABC/2.0.1/Setup-Synth.exe";
-    const ResourceList resources(readJson(latest()));
+    const ResourceList resources(readJsonFile(latest()));
     ASSERT_TRUE(resources.isValid());
     ProductDescription description;
     ASSERT_TRUE(ProductDescriptionFactory().create("ABC", "soft", "1.0", resources.firstResource(),
@@ -168,7 +159,7 @@ TEST_F(PublishTool, LatestIsReadByTheUpdaterAsTheReleaseThatWasPublished)
 TEST_F(PublishTool, ProductPageDefaultsToTheBaseUrlAndOptionalKeysStayOut)
 {
     ASSERT_EQ(publish("2.0.1").status, 0);
-    const pt::ptree resource = readJson(latest()).get_child("resources").front().second;
+    const pt::ptree resource = readJsonFile(latest()).get_child("resources").front().second;
     EXPECT_EQ(resource.get<std::string>("links.product_page.href"), baseUrl);
     EXPECT_EQ(resource.count("release_notes_html"), 0u);
     EXPECT_EQ(resource.count("platform_min_version"), 0u);
@@ -185,7 +176,7 @@ TEST_F(PublishTool, ANewerReleaseReplacesLatestAndKeepsTheOlderInstaller)
 
     EXPECT_EQ(readFile(tree / "files/ABC/2.0.1/Setup-Synth.exe"), readFile(installer));
     EXPECT_EQ(readFile(tree / "files/ABC/2.1.0/Setup-Synth-2.1.exe"), readFile(newer));
-    const pt::ptree resource = readJson(latest()).get_child("resources").front().second;
+    const pt::ptree resource = readJsonFile(latest()).get_child("resources").front().second;
     EXPECT_EQ(resource.get<std::string>("version"), "2.1.0");
     EXPECT_EQ(resource.get<std::string>("permalink"),
               baseUrl + "/files/ABC/2.1.0/Setup-Synth-2.1.exe");
@@ -232,7 +223,7 @@ TEST_F(PublishTool, SignedLatestVerifiesWithThePrintedPublicKeyOnly)
     ASSERT_EQ(run.status, 0) << run.standardError;
     EXPECT_THAT(run.standardOutput, HasSubstr(", signed"));
 
-    const pt::ptree resource = readJson(latest()).get_child("resources").front().second;
+    const pt::ptree resource = readJsonFile(latest()).get_child("resources").front().second;
     const SignedRelease release{"ABC", "linux", resource.get<std::string>("version"),
                                 resource.get<std::uint64_t>("size"),
                                 resource.get<std::string>("sha256")};
@@ -407,7 +398,7 @@ TEST_F(PublishTool, AReaderNeverSeesAHalfWrittenLatest)
             {
                 try
                 {
-                    readJson(latest())
+                    readJsonFile(latest())
                         .get_child("resources")
                         .front()
                         .second.get<std::string>("version");

@@ -2,17 +2,17 @@
 #include "UpdateManager/web/Resources.h"
 
 #include "tests/support/CapturedStdout.h"
+#include "tests/support/FileContent.h"
+#include "tests/support/JsonTree.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TextSearch.h"
 
 #include <boost/filesystem.hpp>
 #include <boost/filesystem/fstream.hpp>
-#include <boost/property_tree/json_parser.hpp>
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <sstream>
 
 using namespace Veltora::UpdateManager;
 using namespace Veltora::Testing;
@@ -20,22 +20,6 @@ namespace fs = boost::filesystem;
 
 namespace
 {
-
-boost::property_tree::ptree parse(const std::string& json)
-{
-    std::istringstream text(json);
-    boost::property_tree::ptree tree;
-    boost::property_tree::read_json(text, tree);
-    return tree;
-}
-
-std::string contentOf(const fs::path& file)
-{
-    fs::ifstream in(file, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
 
 const char* const fullResource = R"({
     "product_sku": "ABC",
@@ -75,7 +59,7 @@ TEST_F(ProductDescriptionFactoryTest, FillsEveryMemberAndSavesTheReleaseNotes)
     ProductDescription description;
     LogCapture log({"description"});
 
-    const bool created = factory.create("ABC", "soft", "0.0", parse(fullResource), description);
+    const bool created = factory.create("ABC", "soft", "0.0", parseJson(fullResource), description);
     const std::string text = log.text();
 
     ASSERT_TRUE(created);
@@ -96,7 +80,7 @@ TEST_F(ProductDescriptionFactoryTest, FillsEveryMemberAndSavesTheReleaseNotes)
               "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     EXPECT_EQ(description.signature, "c2lnbmF0dXJl");
 
-    EXPECT_EQ(contentOf(folder / "temp" / "ABC.html"), "<h1>2.0.1</h1>\n<p>Fixes</p>\n");
+    EXPECT_EQ(readFile(folder / "temp" / "ABC.html"), "<h1>2.0.1</h1>\n<p>Fixes</p>\n");
     EXPECT_EQ(countOf(text, "| description     | error  | Resources Folder not yet defined\n"), 1u)
         << text;
 }
@@ -107,7 +91,7 @@ TEST_F(ProductDescriptionFactoryTest, RejectsAnotherSkuWithoutTouchingTheDescrip
     description.name = "kept";
     CapturedStdout output;
 
-    EXPECT_FALSE(factory.create("abc", "soft", "0.0", parse(fullResource), description));
+    EXPECT_FALSE(factory.create("abc", "soft", "0.0", parseJson(fullResource), description));
 
     EXPECT_EQ(output.text(), "");
     EXPECT_EQ(description.name, "kept");
@@ -137,7 +121,8 @@ TEST_P(MissingKey, PrintsTheTreesErrorAndFails)
     ProductDescription description;
     CapturedStdout output;
 
-    const bool created = factory.create("ABC", "soft", "0.0", parse(GetParam().json), description);
+    const bool created =
+        factory.create("ABC", "soft", "0.0", parseJson(GetParam().json), description);
 
     EXPECT_FALSE(created);
     EXPECT_EQ(output.text(), std::string(GetParam().printed) + "\n");
@@ -176,8 +161,8 @@ TEST_F(ProductDescriptionFactoryTest, OptionalKeysTakeTheirDefaults)
     ProductDescription description;
     LogCapture log({"description"});
 
-    const bool created =
-        factory.create("ABC", "soft", "1.0", parse(minimalResource(R"("links":{})")), description);
+    const bool created = factory.create("ABC", "soft", "1.0",
+                                        parseJson(minimalResource(R"("links":{})")), description);
     const std::string text = log.text();
 
     ASSERT_TRUE(created);
@@ -199,7 +184,8 @@ TEST_F(ProductDescriptionFactoryTest, EmptyReleaseNotesClearAnEarlierAddress)
     ProductDescription description;
     description.releaseNotesUrl = "file://temp/OLD.html";
     ASSERT_TRUE(factory.create("ABC", "soft", "1.0",
-                               parse(minimalResource(R"("release_notes_html":"")")), description));
+                               parseJson(minimalResource(R"("release_notes_html":"")")),
+                               description));
     EXPECT_EQ(description.releaseNotesUrl, "");
 }
 
@@ -211,9 +197,9 @@ class SizeText : public ProductDescriptionFactoryTest,
 TEST_P(SizeText, IsReadAsAnUnsignedNumberOrZero)
 {
     ProductDescription description;
-    ASSERT_TRUE(factory.create("ABC", "soft", "1.0",
-                               parse(minimalResource(std::string("\"size\":") + GetParam().first)),
-                               description));
+    ASSERT_TRUE(factory.create(
+        "ABC", "soft", "1.0",
+        parseJson(minimalResource(std::string("\"size\":") + GetParam().first)), description));
     EXPECT_EQ(description.size, GetParam().second);
 }
 
@@ -233,11 +219,11 @@ TEST_F(ProductDescriptionFactoryTest, ReleaseNotesAreOverwrittenOnEveryPass)
     const std::string shortNotes = R"("release_notes_html":"<p>b</p>")";
 
     ASSERT_TRUE(
-        factory.create("ABC", "soft", "1.0", parse(minimalResource(longNotes)), description));
+        factory.create("ABC", "soft", "1.0", parseJson(minimalResource(longNotes)), description));
     ASSERT_TRUE(
-        factory.create("ABC", "soft", "1.0", parse(minimalResource(shortNotes)), description));
+        factory.create("ABC", "soft", "1.0", parseJson(minimalResource(shortNotes)), description));
 
-    EXPECT_EQ(contentOf(folder / "temp" / "ABC.html"), "<p>b</p>");
+    EXPECT_EQ(readFile(folder / "temp" / "ABC.html"), "<p>b</p>");
 }
 
 // The copy is only for the user to read: when it cannot be written, or would be written
@@ -278,7 +264,7 @@ TEST_P(UnwritableNotes, AreLoggedAndTheDescriptionIsStillMade)
 
     const bool created =
         factory.create("ABC", "soft", "1.0",
-                       parse(minimalResource(R"("release_notes_html":"<p/>")")), description);
+                       parseJson(minimalResource(R"("release_notes_html":"<p/>")")), description);
     const std::string text = log.text();
 
     EXPECT_TRUE(created);
@@ -289,7 +275,7 @@ TEST_P(UnwritableNotes, AreLoggedAndTheDescriptionIsStillMade)
                                (fs::path("temp") / "ABC.html").string() + ": ";
     EXPECT_EQ(countOf(text, logged), 1u) << text;
     EXPECT_NE(text.find(GetParam().reasonPart), std::string::npos) << text;
-    EXPECT_EQ(contentOf(elsewhere / "important.txt"), "kept");
+    EXPECT_EQ(readFile(elsewhere / "important.txt"), "kept");
     EXPECT_FALSE(fs::exists(elsewhere / "ABC.html"));
     EXPECT_FALSE(fs::exists(outside / "nowhere"));
 }

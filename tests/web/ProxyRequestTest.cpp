@@ -56,16 +56,13 @@ TEST_F(ProxyRequest, AResumedDownloadGoesThroughTheHttpProxyWithItsRange)
     const std::string content = bytesOf(5 * WebRequest::chunkSize + 99);
     server.serveContent("/Setup.exe", content);
     WebRequest request(ProxySettings(proxy.url(), "", ""));
-    request.setStartOffset(10000);
-    std::ostringstream file;
-    file << content.substr(0, 10000);
-
-    download(request, server.url("/Setup.exe"), file);
+    const std::string file =
+        resumedDownload(request, server.url("/Setup.exe"), content.substr(0, 10000));
 
     EXPECT_EQ(request.state(), WebRequestState::Complete);
     EXPECT_EQ(request.status(), 206);
     EXPECT_EQ(request.expectedTotalSize(), static_cast<std::int64_t>(content.size()));
-    EXPECT_TRUE(file.str() == content);
+    EXPECT_TRUE(file == content);
     EXPECT_TRUE(forwardedByTinyproxy(server.lastRequest()));
     EXPECT_EQ(server.lastRequest().header("Range"), "bytes=10000-");
 }

@@ -2,27 +2,17 @@
 #include "UpdateManager/web/WebRequest.h"
 
 #include "tests/support/HttpTestServer.h"
+#include "tests/support/JsonTree.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TextSearch.h"
 
-#include <boost/property_tree/json_parser.hpp>
 #include <gtest/gtest.h>
-
-#include <sstream>
 
 using namespace Veltora::UpdateManager;
 using namespace Veltora::Testing;
 
 namespace
 {
-
-boost::property_tree::ptree parse(const std::string& json)
-{
-    std::istringstream text(json);
-    boost::property_tree::ptree tree;
-    boost::property_tree::read_json(text, tree);
-    return tree;
-}
 
 // The log line holding `message`, or an empty text.
 std::string lineWith(const std::string& log, const std::string& message)
@@ -63,7 +53,7 @@ class Envelope : public ::testing::TestWithParam<EnvelopeCase>
 TEST_P(Envelope, IsCheckedAndReported)
 {
     const auto& param = GetParam();
-    const auto answer = parse(param.json);
+    const auto answer = parseJson(param.json);
     LogCapture log({"update_manager"});
 
     const ResourceList list(answer);

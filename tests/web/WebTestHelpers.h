@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <initializer_list>
 #include <ostream>
 #include <sstream>
@@ -52,6 +53,17 @@ inline std::string downloadText(UpdateManager::WebRequest& request, const std::s
     std::ostringstream out;
     download(request, url, out);
     return out.str();
+}
+
+// A download resumed as the updater resumes one: the request starts after the bytes the
+// file already holds (`had`) and adds the rest; the whole file comes back.
+inline std::string resumedDownload(UpdateManager::WebRequest& request, const std::string& url,
+                                   const std::string& had)
+{
+    std::ostringstream file(had, std::ios::ate);
+    request.setStartOffset(static_cast<std::int64_t>(had.size()));
+    download(request, url, file);
+    return file.str();
 }
 
 // Runs `work` on its own thread; if it has not finished by the deadline the servers are
