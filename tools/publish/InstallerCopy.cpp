@@ -1,6 +1,7 @@
 #include "tools/publish/InstallerCopy.h"
 
 #include "UpdateManager/signing/Sha256Digest.h"
+#include "tools/publish/PartialFile.h"
 
 #include <Poco/DigestEngine.h>
 #include <Poco/MD5Engine.h>
@@ -9,7 +10,6 @@
 #include <boost/filesystem/operations.hpp>
 
 #include <cerrno>
-#include <cstring>
 #include <stdexcept>
 #include <vector>
 
@@ -20,33 +20,6 @@ namespace fs = boost::filesystem;
 namespace
 {
 constexpr std::size_t blockSize = 1 << 20;
-
-std::string reasonOf(int error)
-{
-    return error != 0 ? std::strerror(error) : "input/output error";
-}
-
-// Removes the temporary copy unless it was renamed onto its target.
-class PartialFile
-{
-public:
-    explicit PartialFile(fs::path file) : path(std::move(file)) {}
-    ~PartialFile()
-    {
-        boost::system::error_code ignored;
-        if (!kept)
-            fs::remove(path, ignored);
-    }
-    PartialFile(const PartialFile&) = delete;
-    PartialFile& operator=(const PartialFile&) = delete;
-
-    const fs::path& get() const { return path; }
-    void keep() { kept = true; }
-
-private:
-    fs::path path;
-    bool kept = false;
-};
 
 } // namespace
 
@@ -61,7 +34,7 @@ void requireReadableInstaller(const fs::path& source)
         throw std::runtime_error("the installer " + source.string() + " is not a regular file");
     if (!fs::ifstream(source, std::ios::binary))
         throw std::runtime_error("cannot read the installer " + source.string() + ": " +
-                                 reasonOf(errno));
+                                 systemErrorText(errno));
 }
 
 InstallerFacts copyMeasuring(const fs::path& source, const fs::path& target)
@@ -70,12 +43,12 @@ InstallerFacts copyMeasuring(const fs::path& source, const fs::path& target)
     fs::ifstream input(source, std::ios::binary);
     if (!input)
         throw std::runtime_error("cannot read the installer " + source.string() + ": " +
-                                 reasonOf(errno));
-    PartialFile partial(target.parent_path() /
-                        fs::unique_path("." + target.filename().string() + ".partial-%%%%%%%%"));
-    fs::ofstream output(partial.get(), std::ios::binary | std::ios::trunc);
+                                 systemErrorText(errno));
+    PartialFile partial(target);
+    fs::ofstream output(partial.path(), std::ios::binary | std::ios::trunc);
     if (!output)
-        throw std::runtime_error("cannot write " + partial.get().string() + ": " + reasonOf(errno));
+        throw std::runtime_error("cannot write " + partial.path().string() + ": " +
+                                 systemErrorText(errno));
 
     Poco::MD5Engine md5;
     UpdateManager::Sha256Digest sha256;
@@ -88,19 +61,19 @@ InstallerFacts copyMeasuring(const fs::path& source, const fs::path& target)
         md5.update(block.data(), count);
         sha256.update(block.data(), count);
         if (!output.write(block.data(), static_cast<std::streamsize>(count)))
-            throw std::runtime_error("cannot write " + partial.get().string() + ": " +
-                                     reasonOf(errno));
+            throw std::runtime_error("cannot write " + partial.path().string() + ": " +
+                                     systemErrorText(errno));
         facts.size += count;
     }
     if (input.bad())
         throw std::runtime_error("cannot read the installer " + source.string() + ": " +
-                                 reasonOf(errno));
+                                 systemErrorText(errno));
     output.close();
     if (!output)
-        throw std::runtime_error("cannot write " + partial.get().string() + ": " + reasonOf(errno));
+        throw std::runtime_error("cannot write " + partial.path().string() + ": " +
+                                 systemErrorText(errno));
 
-    fs::rename(partial.get(), target);
-    partial.keep();
+    partial.renameOntoTarget();
     facts.md5 = Poco::DigestEngine::digestToHex(md5.digest());
     facts.sha256 = sha256.hexDigest();
     return facts;

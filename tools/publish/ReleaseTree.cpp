@@ -1,12 +1,13 @@
 #include "tools/publish/ReleaseTree.h"
 
+#include "tools/publish/PartialFile.h"
+
 #include <boost/filesystem/fstream.hpp>
 #include <boost/filesystem/operations.hpp>
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 
 #include <cerrno>
-#include <cstring>
 #include <stdexcept>
 
 namespace Veltora::Publish
@@ -15,46 +16,14 @@ namespace fs = boost::filesystem;
 
 namespace
 {
-std::string reasonOf(int error)
+// Writes `text` as the whole content of `file`.
+void writeWhole(const fs::path& file, const std::string& text)
 {
-    return error != 0 ? std::strerror(error) : "input/output error";
+    fs::ofstream output(file, std::ios::binary | std::ios::trunc);
+    if (!output || !output.write(text.data(), static_cast<std::streamsize>(text.size())) ||
+        (output.close(), !output))
+        throw std::runtime_error("cannot write " + file.string() + ": " + systemErrorText(errno));
 }
-
-// Removes the temporary answer unless it was renamed onto `latest`.
-class TemporaryAnswer
-{
-public:
-    explicit TemporaryAnswer(fs::path file) : path(std::move(file)) {}
-    ~TemporaryAnswer()
-    {
-        boost::system::error_code ignored;
-        if (!renamed)
-            fs::remove(path, ignored);
-    }
-    TemporaryAnswer(const TemporaryAnswer&) = delete;
-    TemporaryAnswer& operator=(const TemporaryAnswer&) = delete;
-
-    void write(const std::string& text) const
-    {
-        fs::ofstream output(path, std::ios::binary | std::ios::trunc);
-        if (!output || !output.write(text.data(), static_cast<std::streamsize>(text.size())) ||
-            (output.close(), !output))
-            throw std::runtime_error("cannot write " + path.string() + ": " + reasonOf(errno));
-    }
-
-    void renameOnto(const fs::path& target)
-    {
-        boost::system::error_code error;
-        fs::rename(path, target, error);
-        if (error)
-            throw std::runtime_error("cannot replace " + target.string() + ": " + error.message());
-        renamed = true;
-    }
-
-private:
-    fs::path path;
-    bool renamed = false;
-};
 } // namespace
 
 ReleaseTree::ReleaseTree(fs::path treeRoot) : root(std::move(treeRoot)) {}
@@ -86,7 +55,7 @@ std::optional<std::string> ReleaseTree::publishedVersion(const std::string& sku,
     fs::ifstream input(latest, std::ios::binary);
     if (!input)
         throw std::runtime_error("cannot read the published " + latest.string() + ": " +
-                                 reasonOf(errno));
+                                 systemErrorText(errno));
     try
     {
         boost::property_tree::ptree answer;
@@ -122,10 +91,9 @@ void ReleaseTree::createFolder(const fs::path& folder) const
 void ReleaseTree::replaceLatest(const std::string& sku, const std::string& platform,
                                 const std::string& answer) const
 {
-    const fs::path latest = latestFile(sku, platform);
-    TemporaryAnswer temporary(latest.parent_path() / fs::unique_path(".latest.partial-%%%%%%%%"));
-    temporary.write(answer);
-    temporary.renameOnto(latest);
+    PartialFile partial(latestFile(sku, platform));
+    writeWhole(partial.path(), answer);
+    partial.renameOntoTarget();
 }
 
 } // namespace Veltora::Publish
