@@ -4,26 +4,24 @@
 
 #include "tests/support/FileContent.h"
 #include "tests/support/HttpTestServer.h"
+#include "tests/support/PlainHttpGet.h"
 #include "tests/support/ProgramRun.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/WaitUntil.h"
 
-#include <Poco/Net/HTTPClientSession.h>
-#include <Poco/Net/HTTPRequest.h>
-#include <Poco/Net/HTTPResponse.h>
 #include <Poco/Pipe.h>
 #include <Poco/PipeStream.h>
 #include <Poco/Process.h>
-#include <Poco/StreamCopier.h>
 #include <boost/filesystem/operations.hpp>
 #include <gtest/gtest.h>
 
 #include <iterator>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
+using Veltora::Testing::PlainHttpAnswer;
+using Veltora::Testing::plainHttpGet;
 using Veltora::Testing::readFile;
 using Veltora::Testing::runProgram;
 using Veltora::Testing::TempFolder;
@@ -36,37 +34,10 @@ namespace
 {
 constexpr std::size_t installerSize = 65536;
 
-struct Answer
+// The demo server's answer to a GET of `path`.
+PlainHttpAnswer get(std::uint16_t port, const std::string& path, const std::string& range = "")
 {
-    int status = 0;
-    std::string contentRange;
-    std::string body;
-};
-
-Answer get(std::uint16_t port, const std::string& path, const std::string& range = "")
-{
-    Poco::Net::HTTPClientSession session("127.0.0.1", port);
-    Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET, path,
-                                   Poco::Net::HTTPRequest::HTTP_1_1);
-    if (!range.empty())
-        request.set("Range", range);
-    session.sendRequest(request);
-    Poco::Net::HTTPResponse response;
-    std::istream& body = session.receiveResponse(response);
-    Answer answer;
-    answer.status = response.getStatus();
-    answer.contentRange = response.get("Content-Range", "");
-    std::ostringstream bytes;
-    // A cut transfer ends early; what came until then is the body.
-    try
-    {
-        Poco::StreamCopier::copyStream(body, bytes);
-    }
-    catch (const std::exception&)
-    {
-    }
-    answer.body = bytes.str();
-    return answer;
+    return plainHttpGet(port, path, range);
 }
 
 class DemoServer : public testing::Test
@@ -129,12 +100,12 @@ TEST_F(DemoServer, ServesTheReleaseCutsTheFirstTransferAndStopsOnSigint)
     const std::optional<std::uint16_t> port = start({"--cut-transfers", "1"});
     ASSERT_TRUE(port);
 
-    const Answer resources = get(*port, "/api/resources/soft/demo/linux/latest");
-    const Answer cut = get(*port, "/files/demo/setup");
-    const Answer rest =
+    const PlainHttpAnswer resources = get(*port, "/api/resources/soft/demo/linux/latest");
+    const PlainHttpAnswer cut = get(*port, "/files/demo/setup");
+    const PlainHttpAnswer rest =
         get(*port, "/files/demo/setup", "bytes=" + std::to_string(cut.body.size()) + "-");
-    const Answer pastTheEnd = get(*port, "/files/demo/setup", "bytes=65536-");
-    const Answer unknown = get(*port, "/api/resources/soft/demo/linux/oldest");
+    const PlainHttpAnswer pastTheEnd = get(*port, "/files/demo/setup", "bytes=65536-");
+    const PlainHttpAnswer unknown = get(*port, "/api/resources/soft/demo/linux/oldest");
     std::string printed;
     const int status = stop(printed);
 

@@ -2,16 +2,11 @@
 
 #include "tests/support/FileContent.h"
 #include "tests/support/NginxSite.h"
+#include "tests/support/PlainHttpGet.h"
 #include "tests/support/ProgramRun.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
-
-#include <Poco/Net/HTTPBasicCredentials.h>
-#include <Poco/Net/HTTPClientSession.h>
-#include <Poco/Net/HTTPRequest.h>
-#include <Poco/Net/HTTPResponse.h>
-#include <Poco/StreamCopier.h>
 
 #include <boost/filesystem/fstream.hpp>
 #include <boost/filesystem/operations.hpp>
@@ -28,14 +23,6 @@ namespace
 const std::string tool = UPDATER_PUBLISH;
 const fs::path documentedSite = DOCUMENTED_NGINX_SITE;
 
-struct Reply
-{
-    int status = 0;
-    std::string contentType;
-    std::string contentRange;
-    std::string body;
-};
-
 // The real nginx of the system, serving the documented server block on a loopback port,
 // started in the background by nginx itself and stopped at the end of the test.
 class NginxSiteTest : public testing::Test
@@ -49,27 +36,15 @@ protected:
 
     void startNginx() { ASSERT_NO_THROW(nginx.start()); }
 
-    Reply get(const std::string& path, const std::optional<std::string>& range = std::nullopt,
-              bool withPassword = false) const
+    PlainHttpAnswer get(const std::string& path,
+                        const std::optional<std::string>& range = std::nullopt,
+                        bool withPassword = false) const
     {
-        Poco::Net::HTTPClientSession session("127.0.0.1", nginx.port());
-        session.setTimeout(Poco::Timespan(20, 0));
-        Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET, path,
-                                       Poco::Net::HTTPMessage::HTTP_1_1);
-        if (range)
-            request.set("Range", *range);
-        if (withPassword)
-            Poco::Net::HTTPBasicCredentials(NginxSite::user, NginxSite::password)
-                .authenticate(request);
-        session.sendRequest(request);
-        Poco::Net::HTTPResponse response;
-        std::istream& body = session.receiveResponse(response);
-        Reply reply;
-        reply.status = response.getStatus();
-        reply.contentType = response.getContentType();
-        reply.contentRange = response.get("Content-Range", "");
-        Poco::StreamCopier::copyToString(body, reply.body);
-        return reply;
+        return plainHttpGet(
+            nginx.port(), path, range.value_or(""),
+            withPassword ? std::make_optional(std::make_pair(std::string(NginxSite::user),
+                                                             std::string(NginxSite::password)))
+                         : std::nullopt);
     }
 
     void publish()
@@ -94,7 +69,7 @@ TEST_F(NginxSiteTest, ServesLatestAsJsonToTheUpdatersPasswordOnly)
     const std::string path = "/api/resources/soft/ABC/linux/latest";
 
     EXPECT_EQ(get(path).status, 401);
-    const Reply reply = get(path, std::nullopt, true);
+    const PlainHttpAnswer reply = get(path, std::nullopt, true);
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(reply.contentType, "application/json");
     EXPECT_EQ(reply.body, readFile(site / "api/resources/soft/ABC/linux/latest"));
@@ -110,11 +85,11 @@ TEST_F(NginxSiteTest, ServesInstallersWithByteRanges)
     ASSERT_NO_FATAL_FAILURE(publish());
     const std::string path = "/files/ABC/2.0.0/Setup.exe";
 
-    const Reply whole = get(path);
+    const PlainHttpAnswer whole = get(path);
     EXPECT_EQ(whole.status, 200);
     EXPECT_EQ(whole.body, readFile(installer));
 
-    const Reply rest = get(path, std::string("bytes=99990-"));
+    const PlainHttpAnswer rest = get(path, std::string("bytes=99990-"));
     EXPECT_EQ(rest.status, 206);
     EXPECT_EQ(rest.contentRange, "bytes 99990-100002/100003");
     EXPECT_EQ(rest.body, readFile(installer).substr(99990));

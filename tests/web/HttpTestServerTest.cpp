@@ -2,14 +2,11 @@
 
 #include "tests/support/FileContent.h"
 #include "tests/support/HttpTestServer.h"
+#include "tests/support/PlainHttpGet.h"
 #include "tests/support/TempFolder.h"
 #include "tests/web/WebTestHelpers.h"
 
-#include <Poco/Net/HTTPClientSession.h>
-#include <Poco/Net/HTTPRequest.h>
-#include <Poco/Net/HTTPResponse.h>
 #include <Poco/Process.h>
-#include <Poco/StreamCopier.h>
 #include <boost/filesystem.hpp>
 #include <boost/filesystem/fstream.hpp>
 #include <gtest/gtest.h>
@@ -81,22 +78,6 @@ INSTANTIATE_TEST_SUITE_P(
         RangeCase{"Ignored", "bytes=3-", RangeMode::Ignore, 200, "0123456789", nullptr}),
     [](const auto& testCase) { return std::string(testCase.param.name); });
 
-// A status and a body as a plain HTTP client receives them.
-std::pair<int, std::string> fetch(const HttpTestServer& server, const std::string& path,
-                                  const std::string& range = "")
-{
-    Poco::Net::HTTPClientSession session("127.0.0.1", server.port());
-    Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET, path,
-                                   Poco::Net::HTTPMessage::HTTP_1_1);
-    if (!range.empty())
-        request.set("Range", range);
-    session.sendRequest(request);
-    Poco::Net::HTTPResponse response;
-    std::ostringstream body;
-    Poco::StreamCopier::copyStream(session.receiveResponse(response), body);
-    return {static_cast<int>(response.getStatus()), body.str()};
-}
-
 // Files larger than the blocks they are sent in arrive whole, and ranges of them exactly.
 TEST(HttpTestServer, ServesFolderFilesInRangesAcrossBlocks)
 {
@@ -123,12 +104,14 @@ TEST(HttpTestServer, ServesFolderFilesInRangesAcrossBlocks)
     for (const auto& expected : cases)
     {
         SCOPED_TRACE(expected.range);
-        const auto [status, body] = fetch(server, "/installer.bin", expected.range);
-        EXPECT_EQ(status, expected.status);
+        const PlainHttpAnswer answer =
+            plainHttpGet(server.port(), "/installer.bin", expected.range);
+        const std::string& body = answer.body;
+        EXPECT_EQ(answer.status, expected.status);
         EXPECT_TRUE(body == expected.body)
             << body.size() << " bytes, not the expected " << expected.body.size();
     }
-    EXPECT_EQ(fetch(server, "/missing.bin").first, 404);
+    EXPECT_EQ(plainHttpGet(server.port(), "/missing.bin").status, 404);
 }
 
 TEST(HttpTestServer, RecordsRequestsAndAnswersUnknownPathsWith404)
