@@ -20,13 +20,7 @@
 #include <string>
 #include <vector>
 
-using Veltora::Testing::PlainHttpAnswer;
-using Veltora::Testing::plainHttpGet;
-using Veltora::Testing::readFile;
-using Veltora::Testing::runProgram;
-using Veltora::Testing::TempFolder;
-using Veltora::Testing::waitUntil;
-using Veltora::Testing::writeFile;
+using namespace Veltora::Testing;
 
 namespace fs = boost::filesystem;
 
@@ -157,8 +151,7 @@ TEST_P(DemoServerRefuses, ToStartWithAMessage)
     for (const std::string& argument : GetParam().arguments)
         arguments.push_back(argument == "RELEASES" ? (folder / "releases").string() : argument);
 
-    const Veltora::Testing::ProgramRun run =
-        runProgram(DEMO_SERVER, arguments, std::chrono::seconds(30));
+    const ProgramRun run = runProgram(DEMO_SERVER, arguments, std::chrono::seconds(30));
 
     EXPECT_EQ(run.status, GetParam().status) << run.standardError;
     EXPECT_NE(run.standardError.find("demo_server"), std::string::npos) << run.standardError;
@@ -181,13 +174,12 @@ TEST(DemoServerPort, InUseEndsTheServerWithStatusOne)
 {
     TempFolder folder;
     fs::create_directories(folder / "releases");
-    Veltora::Testing::HttpTestServer occupant;
+    HttpTestServer occupant;
 
-    const Veltora::Testing::ProgramRun run =
-        runProgram(DEMO_SERVER,
-                   {"--releases", folder.path().string() + "/releases", "--port",
-                    std::to_string(occupant.port())},
-                   std::chrono::seconds(30));
+    const ProgramRun run = runProgram(DEMO_SERVER,
+                                      {"--releases", folder.path().string() + "/releases", "--port",
+                                       std::to_string(occupant.port())},
+                                      std::chrono::seconds(30));
 
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.standardError.rfind("demo_server: ", 0), 0u) << run.standardError;

@@ -17,10 +17,7 @@
 #include <vector>
 
 using Veltora::LoopbackServer::LoopbackServerProgram;
-using Veltora::Testing::CapturedStdout;
-using Veltora::Testing::readFile;
-using Veltora::Testing::TempFolder;
-using Veltora::Testing::waitUntil;
+using namespace Veltora::Testing;
 
 namespace
 {

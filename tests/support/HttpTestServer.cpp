@@ -1,5 +1,7 @@
 #include "tests/support/HttpTestServer.h"
 
+#include "tools/loopback_server/ContentPart.h"
+
 #include <Poco/Base64Encoder.h>
 #include <Poco/Exception.h>
 #include <Poco/Net/Context.h>
@@ -155,57 +157,13 @@ std::string wireBody(const HttpReply& reply)
                : reply.body;
 }
 
-// Parses "bytes=N-" or "bytes=N-M"; false for any other form.
-bool parseRange(const std::string& value, std::uint64_t& first, std::optional<std::uint64_t>& last)
-{
-    if (!boost::starts_with(value, "bytes="))
-        return false;
-    const std::string range = value.substr(6);
-    const auto dash = range.find('-');
-    if (dash == std::string::npos || dash == 0)
-        return false;
-    try
-    {
-        std::size_t used = 0;
-        first = std::stoull(range.substr(0, dash), &used);
-        if (used != dash)
-            return false;
-        const std::string end = range.substr(dash + 1);
-        if (!end.empty())
-        {
-            last = std::stoull(end, &used);
-            if (used != end.size() || *last < first)
-                return false;
-        }
-    }
-    catch (const std::exception&)
-    {
-        return false;
-    }
-    return true;
-}
-// The part of a `size`-byte content that a file server sends for the request.
-struct ContentPart
-{
-    int status = 200;
-    std::uint64_t first = 0;
-    std::uint64_t length = 0;
-    std::optional<std::string> contentRange;
-};
+using LoopbackServer::ContentPart;
 
+// The part of a `size`-byte content that a file server sends for the request.
 ContentPart partFor(std::uint64_t size, const RecordedRequest& request, RangeMode range)
 {
-    const auto rangeField = request.header("Range");
-    std::uint64_t first = 0;
-    std::optional<std::uint64_t> last;
-    if (range == RangeMode::Ignore || !rangeField || !parseRange(*rangeField, first, last))
-        return ContentPart{200, 0, size, std::nullopt};
-    if (first >= size)
-        return ContentPart{416, 0, 0, "bytes */" + std::to_string(size)};
-    const std::uint64_t end = last ? std::min(*last, size - 1) : size - 1;
-    return ContentPart{206, first, end - first + 1,
-                       "bytes " + std::to_string(first) + "-" + std::to_string(end) + "/" +
-                           std::to_string(size)};
+    return ContentPart::of(size,
+                           range == RangeMode::Honour ? request.header("Range") : std::nullopt);
 }
 
 HttpReply replyWithoutBody(const ContentPart& part)

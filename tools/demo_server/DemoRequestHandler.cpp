@@ -1,5 +1,7 @@
 #include "tools/demo_server/DemoRequestHandler.h"
 
+#include "tools/loopback_server/ContentPart.h"
+
 #include <Poco/Exception.h>
 #include <Poco/Net/HTTPServerRequest.h>
 #include <Poco/Net/HTTPServerRequestImpl.h>
@@ -27,12 +29,6 @@ namespace
 constexpr std::size_t updaterChunk = 8192;
 constexpr std::size_t fastBlock = 1 << 20;
 
-struct ByteRange
-{
-    std::uint64_t first = 0;
-    std::uint64_t last = 0; // inclusive
-};
-
 std::vector<std::string> splitPath(const std::string& path)
 {
     std::vector<std::string> pieces;
@@ -42,41 +38,6 @@ std::vector<std::string> splitPath(const std::string& path)
         if (!piece.empty())
             pieces.push_back(piece);
     return pieces;
-}
-
-bool parseNumber(const std::string& text, std::uint64_t& number)
-{
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
-        text.size() > 19)
-        return false;
-    number = std::stoull(text);
-    return true;
-}
-
-// "bytes=N-" or "bytes=N-M"; anything else (several ranges, suffix ranges, garbage)
-// is answered with the whole file, which a client must accept.
-std::optional<ByteRange> parseRange(const std::string& header, std::uint64_t size)
-{
-    const std::string prefix = "bytes=";
-    if (header.compare(0, prefix.size(), prefix) != 0)
-        return std::nullopt;
-    const std::string rangeText = header.substr(prefix.size());
-    const std::size_t dash = rangeText.find('-');
-    if (dash == std::string::npos)
-        return std::nullopt;
-    ByteRange range;
-    if (!parseNumber(rangeText.substr(0, dash), range.first))
-        return std::nullopt;
-    range.last = size == 0 ? 0 : size - 1;
-    const std::string last = rangeText.substr(dash + 1);
-    if (!last.empty())
-    {
-        std::uint64_t requestedLast = 0;
-        if (!parseNumber(last, requestedLast) || requestedLast < range.first)
-            return std::nullopt;
-        range.last = std::min(range.last, requestedLast);
-    }
-    return range;
 }
 
 // Claims one of the transfers to cut, if any are left.
@@ -199,21 +160,21 @@ void DemoRequestHandler::answerFile(const std::string& path, Poco::Net::HTTPServ
     }
 
     const std::uint64_t size = fs::file_size(*file);
-    const std::optional<ByteRange> range = parseRange(request.get("Range", ""), size);
-    if (range && range->first >= size)
+    const LoopbackServer::ContentPart part = LoopbackServer::ContentPart::of(
+        size,
+        request.has("Range") ? std::optional<std::string>(request.get("Range")) : std::nullopt);
+    if (part.contentRange)
+        response.set("Content-Range", *part.contentRange);
+    if (part.status == HTTPResponse::HTTP_REQUESTED_RANGE_NOT_SATISFIABLE)
     {
-        response.set("Content-Range", "bytes */" + std::to_string(size));
         sendText(response, HTTPResponse::HTTP_REQUESTED_RANGE_NOT_SATISFIABLE, "text/plain", "");
         report(request, 416, "size " + std::to_string(size));
         return;
     }
 
-    const std::uint64_t first = range ? range->first : 0;
-    const std::uint64_t length = range ? range->last - range->first + 1 : size;
-    response.setStatusAndReason(range ? HTTPResponse::HTTP_PARTIAL_CONTENT : HTTPResponse::HTTP_OK);
-    if (range)
-        response.set("Content-Range", "bytes " + std::to_string(range->first) + "-" +
-                                          std::to_string(range->last) + "/" + std::to_string(size));
+    const std::uint64_t first = part.first;
+    const std::uint64_t length = part.length;
+    response.setStatusAndReason(static_cast<HTTPResponse::HTTPStatus>(part.status));
     response.setContentType("application/octet-stream");
     response.setContentLength64(static_cast<Poco::Int64>(length));
     response.send().flush();
@@ -222,7 +183,7 @@ void DemoRequestHandler::answerFile(const std::string& path, Poco::Net::HTTPServ
     const std::uint64_t sending = cut ? (length / 2) / updaterChunk * updaterChunk : length;
     const std::string bytes = "bytes " + std::to_string(first) + "-" +
                               std::to_string(first + length - 1) + "/" + std::to_string(size);
-    report(request, range ? 206 : 200,
+    report(request, part.status,
            cut ? bytes + ", cut after " + std::to_string(sending) + " bytes" : bytes);
     // The header went through Poco's session; the body goes straight to the socket in
     // large blocks, which keeps a fast transfer from being paced by a small buffer.
