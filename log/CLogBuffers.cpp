@@ -17,7 +17,7 @@ CLogBuffers::CLogBuffers(std::shared_ptr<LogOutput> chosenOutput)
     : output(chosenOutput != nullptr ? std::move(chosenOutput)
                                      : std::make_shared<StandardOutput>()),
       moduleName(getModulePath()),
-      buffer(new char[static_cast<std::size_t>(slotCount + 1) * ringSize]())
+      buffer(std::make_unique<char[]>(static_cast<std::size_t>(slotCount + 1) * ringSize))
 {
 }
 

@@ -47,16 +47,15 @@ class HttpDownload : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        content = new std::string(patternedBytes(3 * 1024 * 1024 + 123, 11));
+        content = patternedBytes(3 * 1024 * 1024 + 123, 11);
         Veltora::Testing::TempFolder scratch;
-        contentMd5 = new std::string(md5sumOf(*content, scratch / "reference"));
-        contentSha256 = new std::string(sha256sumOf(*content, scratch / "reference"));
+        contentMd5 = md5sumOf(content, scratch / "reference");
+        contentSha256 = sha256sumOf(content, scratch / "reference");
     }
     static void TearDownTestSuite()
     {
-        delete content;
-        delete contentMd5;
-        delete contentSha256;
+        content.clear();
+        content.shrink_to_fit();
     }
 
     DownloaderBackgrounder::Data job(std::int64_t resumeOffset = 0,
@@ -65,8 +64,8 @@ protected:
         DownloaderBackgrounder::Data data;
         data.url = server.url(serverPath);
         data.path = target.string();
-        data.checksum = *contentMd5;
-        data.expectedSize = static_cast<std::int64_t>(content->size());
+        data.checksum = contentMd5;
+        data.expectedSize = static_cast<std::int64_t>(content.size());
         data.resumeOffset = resumeOffset;
         return data;
     }
@@ -81,30 +80,26 @@ protected:
 
     std::optional<std::string> lastRange() const { return server.lastRequest().header("Range"); }
 
-    static std::string* content;
-    static std::string* contentMd5;
-    static std::string* contentSha256;
+    static inline std::string content;
+    static inline std::string contentMd5;
+    static inline std::string contentSha256;
     HttpTestServer server;
     Veltora::Testing::TempFolder folder;
     fs::path target = folder / "Setup.exe";
 };
 
-std::string* HttpDownload::content = nullptr;
-std::string* HttpDownload::contentMd5 = nullptr;
-std::string* HttpDownload::contentSha256 = nullptr;
-
 TEST_F(HttpDownload, FreshDownloadIsCompletedAndVerified)
 {
-    server.serveContent("/Setup.exe", *content);
+    server.serveContent("/Setup.exe", content);
     DownloaderBackgrounder downloader("soft/SKU");
     EXPECT_EQ(downloader.state(), stateOf(DownloadState::Idle));
     EXPECT_EQ(downloader.progress(), 0.0);
 
     EXPECT_EQ(run(downloader, job()), stateOf(DownloadState::Completed));
-    EXPECT_EQ(downloader.checksum(), *contentMd5);
+    EXPECT_EQ(downloader.checksum(), contentMd5);
     EXPECT_EQ(downloader.progress(), 1.0);
     EXPECT_EQ(lastRange(), std::nullopt);
-    EXPECT_TRUE(readFile(target) == *content);
+    EXPECT_TRUE(readFile(target) == content);
 }
 
 struct ResumeCase
@@ -130,20 +125,20 @@ class Resume : public HttpDownload, public ::testing::WithParamInterface<ResumeC
 TEST_P(Resume, EndsWithTheWholeFile)
 {
     const ResumeCase& testCase = GetParam();
-    server.serveContent("/Setup.exe", *content, testCase.range);
+    server.serveContent("/Setup.exe", content, testCase.range);
     if (testCase.partialBytes)
-        writeFile(target, testCase.partialIsPrefix ? content->substr(0, *testCase.partialBytes)
+        writeFile(target, testCase.partialIsPrefix ? content.substr(0, *testCase.partialBytes)
                                                    : patternedBytes(*testCase.partialBytes, 99));
     DownloaderBackgrounder downloader("soft/SKU");
     auto data = job(testCase.resumeOffset);
-    data.sha256 = *contentSha256;
+    data.sha256 = contentSha256;
 
     EXPECT_EQ(run(downloader, data), stateOf(DownloadState::Completed));
     EXPECT_EQ(lastRange(), testCase.expectedRange);
-    EXPECT_TRUE(readFile(target) == *content);
+    EXPECT_TRUE(readFile(target) == content);
     // Both digests cover the bytes that were on disk before the job as well.
-    EXPECT_EQ(downloader.checksum(), *contentMd5);
-    EXPECT_EQ(downloader.sha256(), *contentSha256);
+    EXPECT_EQ(downloader.checksum(), contentMd5);
+    EXPECT_EQ(downloader.sha256(), contentSha256);
     if (testCase.bodyTransferred)
     {
         EXPECT_EQ(downloader.progress(), 1.0);
@@ -190,17 +185,17 @@ class Sha256Verification : public HttpDownload, public ::testing::WithParamInter
 TEST_P(Sha256Verification, DecidesTheFinalState)
 {
     const Sha256Case& testCase = GetParam();
-    server.serveContent("/Setup.exe", *content);
+    server.serveContent("/Setup.exe", content);
     auto data = job();
-    data.sha256 = testCase.expectedSha256(*contentSha256);
+    data.sha256 = testCase.expectedSha256(contentSha256);
     if (!testCase.withMd5)
         data.checksum.clear();
     Veltora::Testing::LogCapture log({"download"});
     {
         DownloaderBackgrounder downloader("soft/SKU");
         EXPECT_EQ(run(downloader, data), stateOf(testCase.expectedState));
-        EXPECT_EQ(downloader.sha256(), data.sha256.empty() ? "" : *contentSha256);
-        EXPECT_EQ(downloader.checksum(), testCase.withMd5 ? *contentMd5 : "");
+        EXPECT_EQ(downloader.sha256(), data.sha256.empty() ? "" : contentSha256);
+        EXPECT_EQ(downloader.checksum(), testCase.withMd5 ? contentMd5 : "");
     }
     std::string expected = testCase.logged;
     boost::algorithm::replace_all(expected, "PATH", target.string());
@@ -229,20 +224,20 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(HttpDownload, IgnoredRangeRestartsTheFileEvenWithoutAnExpectedSize)
 {
-    server.serveContent("/Setup.exe", *content, RangeMode::Ignore);
-    writeFile(target, content->substr(0, 1000000));
+    server.serveContent("/Setup.exe", content, RangeMode::Ignore);
+    writeFile(target, content.substr(0, 1000000));
     auto data = job(1000000);
     data.expectedSize = 0;
     data.checksum.clear();
     DownloaderBackgrounder downloader("soft/SKU");
     EXPECT_EQ(run(downloader, data), stateOf(DownloadState::Completed));
-    EXPECT_TRUE(readFile(target) == *content);
+    EXPECT_TRUE(readFile(target) == content);
 }
 
 TEST_F(HttpDownload, InterruptedTransferKeepsItsBytesForTheNextJob)
 {
     const std::size_t cut = 1234567;
-    HttpReply shortReply = HttpReply::withStatus(200, *content);
+    HttpReply shortReply = HttpReply::withStatus(200, content);
     shortReply.ending = ReplyEnding::CloseAfterBytes;
     shortReply.bytesBeforeEnding = cut;
     server.reply("/Setup.exe", shortReply);
@@ -257,14 +252,14 @@ TEST_F(HttpDownload, InterruptedTransferKeepsItsBytesForTheNextJob)
               std::string::npos)
         << text;
     EXPECT_EQ(text.find("Checksum : "), std::string::npos) << text;
-    ASSERT_TRUE(readFile(target) == content->substr(0, cut));
+    ASSERT_TRUE(readFile(target) == content.substr(0, cut));
 
-    server.serveContent("/Setup.exe", *content);
+    server.serveContent("/Setup.exe", content);
     DownloaderBackgrounder downloader("soft/SKU");
     EXPECT_EQ(run(downloader, job(static_cast<std::int64_t>(cut))),
               stateOf(DownloadState::Completed));
     EXPECT_EQ(lastRange(), "bytes=" + std::to_string(cut) + "-");
-    EXPECT_TRUE(readFile(target) == *content);
+    EXPECT_TRUE(readFile(target) == content);
 }
 
 // A mirror's redirect is followed by the resume as by the first transfer: the Range goes
@@ -274,15 +269,15 @@ TEST_F(HttpDownload, ResumeAcrossARedirectEndsByteIdentical)
     HttpReply redirect = HttpReply::withStatus(307);
     redirect.headers.emplace_back("Location", "/mirror/a1b2c3.bin");
     server.reply("/Setup.exe", redirect);
-    server.serveContent("/mirror/a1b2c3.bin", *content);
-    writeFile(target, content->substr(0, 1000000));
+    server.serveContent("/mirror/a1b2c3.bin", content);
+    writeFile(target, content.substr(0, 1000000));
     DownloaderBackgrounder downloader("soft/SKU");
 
     EXPECT_EQ(run(downloader, job(1000000)), stateOf(DownloadState::Completed));
     EXPECT_EQ(server.lastRequest().path(), "/mirror/a1b2c3.bin");
     EXPECT_EQ(lastRange(), "bytes=1000000-");
-    EXPECT_TRUE(readFile(target) == *content);
-    EXPECT_EQ(downloader.checksum(), *contentMd5);
+    EXPECT_TRUE(readFile(target) == content);
+    EXPECT_EQ(downloader.checksum(), contentMd5);
 }
 
 TEST_F(HttpDownload, ASixthRedirectFailsTheJobWithTheReasonLogged)
@@ -293,8 +288,8 @@ TEST_F(HttpDownload, ASixthRedirectFailsTheJobWithTheReasonLogged)
         redirect.headers.emplace_back("Location", "/hop" + std::to_string(hop + 1));
         server.reply(hop == 0 ? "/Setup.exe" : "/hop" + std::to_string(hop), redirect);
     }
-    server.serveContent("/hop6", *content);
-    writeFile(target, content->substr(0, 1000000));
+    server.serveContent("/hop6", content);
+    writeFile(target, content.substr(0, 1000000));
     Veltora::Testing::LogCapture log({"web"});
     {
         DownloaderBackgrounder downloader("soft/SKU");
@@ -303,7 +298,7 @@ TEST_F(HttpDownload, ASixthRedirectFailsTheJobWithTheReasonLogged)
     EXPECT_NE(log.text().find("not followed: more than 5 redirects"), std::string::npos)
         << log.text();
     EXPECT_EQ(server.requestCount(), 6u);
-    EXPECT_TRUE(readFile(target) == content->substr(0, 1000000)) << "the partial file stays";
+    EXPECT_TRUE(readFile(target) == content.substr(0, 1000000)) << "the partial file stays";
 }
 
 // The proxy named by the environment when the downloader is made carries the resume.
@@ -314,8 +309,8 @@ TEST_F(HttpDownload, ResumeThroughTheEnvironmentsProxy)
     environment.set("http_proxy", proxy.url());
     environment.set("no_proxy", std::nullopt);
     environment.set("NO_PROXY", std::nullopt);
-    server.serveContent("/Setup.exe", *content);
-    writeFile(target, content->substr(0, 1000000));
+    server.serveContent("/Setup.exe", content);
+    writeFile(target, content.substr(0, 1000000));
     DownloaderBackgrounder downloader("soft/SKU");
 
     EXPECT_EQ(run(downloader, job(1000000)), stateOf(DownloadState::Completed));
@@ -323,12 +318,12 @@ TEST_F(HttpDownload, ResumeThroughTheEnvironmentsProxy)
     const auto via = server.lastRequest().header("Via");
     EXPECT_TRUE(via && via->find("tinyproxy") != std::string::npos);
     EXPECT_TRUE(proxy.logged("GET " + server.url("/Setup.exe"))) << proxy.log();
-    EXPECT_TRUE(readFile(target) == *content);
+    EXPECT_TRUE(readFile(target) == content);
 }
 
 TEST_F(HttpDownload, UnreachableServerPausesAndKeepsThePartialFile)
 {
-    const std::string partial = content->substr(0, 5000);
+    const std::string partial = content.substr(0, 5000);
     writeFile(target, partial);
     DownloaderBackgrounder downloader("soft/SKU");
     auto data = job(5000);
@@ -376,22 +371,22 @@ class Verification : public HttpDownload, public ::testing::WithParamInterface<C
 TEST_P(Verification, DecidesTheFinalState)
 {
     const CheckCase& testCase = GetParam();
-    HttpReply reply = HttpReply::withStatus(200, *content);
+    HttpReply reply = HttpReply::withStatus(200, content);
     reply.sendContentLength = testCase.sendContentLength;
     server.reply("/Setup.exe", reply);
     auto data = job();
-    data.checksum = testCase.expectedChecksum(*contentMd5);
+    data.checksum = testCase.expectedChecksum(contentMd5);
     Veltora::Testing::LogCapture log({"download"});
     {
         DownloaderBackgrounder downloader("soft/SKU");
         EXPECT_EQ(run(downloader, data), stateOf(testCase.expectedState));
-        EXPECT_EQ(downloader.checksum(), testCase.checksumRecorded ? *contentMd5 : "");
+        EXPECT_EQ(downloader.checksum(), testCase.checksumRecorded ? contentMd5 : "");
     }
     const std::string text = log.text();
     for (std::string expected : testCase.logged)
     {
         boost::algorithm::replace_all(expected, "PATH", target.string());
-        boost::algorithm::replace_all(expected, "MD5", *contentMd5);
+        boost::algorithm::replace_all(expected, "MD5", contentMd5);
         EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
     }
 }
@@ -435,7 +430,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(HttpDownload, LogsTheStartWithTheQuotedTarget)
 {
-    server.serveContent("/Setup.exe", *content);
+    server.serveContent("/Setup.exe", content);
     Veltora::Testing::LogCapture log({"download"});
     {
         DownloaderBackgrounder downloader("soft/SKU");
@@ -443,8 +438,8 @@ TEST_F(HttpDownload, LogsTheStartWithTheQuotedTarget)
     }
     const std::string text = log.text();
     EXPECT_NE(text.find("HttpDownload Start " + server.url("/Setup.exe") + " -> \"" +
-                        target.string() + "\" (expected size: " + std::to_string(content->size()) +
-                        ", checksum: " + *contentMd5 + "\n"),
+                        target.string() + "\" (expected size: " + std::to_string(content.size()) +
+                        ", checksum: " + contentMd5 + "\n"),
               std::string::npos)
         << text;
 }
@@ -468,7 +463,7 @@ TEST_F(HttpDownload, UnparsableAddressFailsWithoutTouchingTheDisk)
 
 TEST_F(HttpDownload, TargetThatCannotBeWrittenFailsOnItsSize)
 {
-    server.serveContent("/Setup.exe", *content);
+    server.serveContent("/Setup.exe", content);
     auto data = job();
     data.path = (folder / "missing folder" / "Setup.exe").string();
     DownloaderBackgrounder downloader("soft/SKU");
@@ -478,7 +473,7 @@ TEST_F(HttpDownload, TargetThatCannotBeWrittenFailsOnItsSize)
 
 TEST_F(HttpDownload, AddressesAreCompletedOnlyWhenTheyLackHttp)
 {
-    server.serveContent("/Setup.exe", *content);
+    server.serveContent("/Setup.exe", content);
     Veltora::Testing::LogCapture log({"download"});
     const std::string hostAndPath = server.hostAndPort() + "/Setup.exe";
     {
@@ -506,7 +501,7 @@ class UnfetchableAddress : public HttpDownload, public ::testing::WithParamInter
 
 TEST_P(UnfetchableAddress, FailsAtOnceAndTheNextJobRuns)
 {
-    server.serveContent("/Setup.exe", *content);
+    server.serveContent("/Setup.exe", content);
     const std::string url = GetParam();
     Veltora::Testing::LogCapture log({"download"});
     {
@@ -536,7 +531,7 @@ INSTANTIATE_TEST_SUITE_P(Schemes, UnfetchableAddress,
 TEST_F(HttpDownload, LogsNoPasswordOfAnAddress)
 {
     server.requireBasicAuth("alice", "s3cret");
-    server.serveContent("/Setup.exe", *content);
+    server.serveContent("/Setup.exe", content);
     const std::string closed = "127.0.0.1:" + std::to_string(HttpTestServer::closedPort());
     const std::string reachable = "http://alice:s3cret@" + server.hostAndPort() + "/Setup.exe";
     Veltora::Testing::LogCapture log({"download", "web"});
@@ -567,7 +562,7 @@ TEST_F(HttpDownload, LogsNoPasswordOfAnAddress)
 
 TEST_F(HttpDownload, StopWhileIdleChangesNothing)
 {
-    server.serveContent("/Setup.exe", *content);
+    server.serveContent("/Setup.exe", content);
     DownloaderBackgrounder downloader("soft/SKU");
     downloader.stop(false);
     downloader.stop(true);
@@ -581,14 +576,14 @@ class StalledTransfer : public HttpDownload
 protected:
     void SetUp() override
     {
-        HttpReply stalled = HttpReply::withStatus(206, content->substr(resumeAt));
+        HttpReply stalled = HttpReply::withStatus(206, content.substr(resumeAt));
         stalled.headers.emplace_back("Content-Range", "bytes " + std::to_string(resumeAt) + "-" +
-                                                          std::to_string(content->size() - 1) +
-                                                          "/" + std::to_string(content->size()));
+                                                          std::to_string(content.size() - 1) + "/" +
+                                                          std::to_string(content.size()));
         stalled.ending = ReplyEnding::StallAfterBytes;
         stalled.bytesBeforeEnding = sentBeforeStall;
         server.reply("/Setup.exe", stalled);
-        writeFile(target, content->substr(0, resumeAt));
+        writeFile(target, content.substr(0, resumeAt));
     }
 
     // Waits until the transfer has come to the stall: every whole 8192-byte chunk sent
@@ -597,7 +592,7 @@ protected:
     {
         const std::size_t wholeChunks = sentBeforeStall / 8192 * 8192;
         const double stalledAt =
-            static_cast<double>(resumeAt + wholeChunks) / static_cast<double>(content->size());
+            static_cast<double>(resumeAt + wholeChunks) / static_cast<double>(content.size());
         return waitFor([&] { return downloader.progress() == stalledAt; });
     }
 
@@ -609,7 +604,7 @@ protected:
         const std::string partial = readFile(target);
         EXPECT_GE(partial.size(), resumeAt + sentBeforeStall / 8192 * 8192);
         EXPECT_LE(partial.size(), resumeAt + sentBeforeStall);
-        EXPECT_TRUE(partial == content->substr(0, partial.size()));
+        EXPECT_TRUE(partial == content.substr(0, partial.size()));
     }
 
     std::size_t resumeAt = 400000;
@@ -651,7 +646,7 @@ TEST_F(StalledTransfer, StopWithWaitingReturnsPausedAndKeepsThePartialFile)
 TEST_F(StalledTransfer, SecondStartIsIdleAtOnceAndRunsAfterTheFirst)
 {
     HttpTestServer otherServer;
-    otherServer.serveContent("/Setup.exe", *content);
+    otherServer.serveContent("/Setup.exe", content);
     DownloaderBackgrounder downloader("soft/SKU");
     downloader.start(job(static_cast<std::int64_t>(resumeAt)));
     ASSERT_TRUE(waitForStall(downloader));
@@ -667,7 +662,7 @@ TEST_F(StalledTransfer, SecondStartIsIdleAtOnceAndRunsAfterTheFirst)
     server.stop();
     ASSERT_TRUE(waitFor([&] { return downloader.state() == stateOf(DownloadState::Completed); }));
     EXPECT_EQ(otherServer.requestCount(), 1u);
-    EXPECT_TRUE(readFile(folder / "Second.exe") == *content);
+    EXPECT_TRUE(readFile(folder / "Second.exe") == content);
     expectPartialFile();
 }
 
@@ -749,7 +744,7 @@ private:
 TEST_F(HttpDownload, DestructionStopsTheTransferAndDiscardsQueuedJobs)
 {
     EndlessBodyServer endless;
-    server.serveContent("/Setup.exe", *content);
+    server.serveContent("/Setup.exe", content);
     auto downloader = std::make_unique<DownloaderBackgrounder>("soft/SKU");
     auto first = job();
     first.url = endless.url();
@@ -831,9 +826,9 @@ TEST_P(HostileAnswer, EndsInTheSoundStateWithTheSoundFile)
     const auto& [testCase, checksummed] = GetParam();
     const std::size_t partial = testCase.partialBytes;
     server.on("/Setup.exe", [testCase = testCase, partial](const RecordedRequest& request)
-              { return testCase.answer(*content, partial, request); });
+              { return testCase.answer(content, partial, request); });
     if (partial > 0)
-        writeFile(target, content->substr(0, partial));
+        writeFile(target, content.substr(0, partial));
     auto data = job(static_cast<std::int64_t>(partial));
     if (!checksummed)
         data.checksum.clear();
@@ -846,7 +841,7 @@ TEST_P(HostileAnswer, EndsInTheSoundStateWithTheSoundFile)
     const std::string file = readFile(target);
     if (testCase.file == FileAfter::Whole)
     {
-        EXPECT_TRUE(file == *content) << file.size() << " bytes";
+        EXPECT_TRUE(file == content) << file.size() << " bytes";
     }
     else
     {
@@ -1001,30 +996,27 @@ class EarlyEnd : public ::testing::TestWithParam<std::tuple<EarlyEndCase, bool>>
 protected:
     static void SetUpTestSuite()
     {
-        content = new std::string(patternedBytes(300001, 3));
+        content = patternedBytes(300001, 3);
         Veltora::Testing::TempFolder scratch;
-        contentMd5 = new std::string(md5sumOf(*content, scratch / "reference"));
+        contentMd5 = md5sumOf(content, scratch / "reference");
     }
     static void TearDownTestSuite()
     {
-        delete content;
-        delete contentMd5;
+        content.clear();
+        content.shrink_to_fit();
     }
 
-    static std::string* content;
-    static std::string* contentMd5;
+    static inline std::string content;
+    static inline std::string contentMd5;
     HttpTestServer server;
     Veltora::Testing::TempFolder folder;
     fs::path target = folder / "Setup.exe";
 };
 
-std::string* EarlyEnd::content = nullptr;
-std::string* EarlyEnd::contentMd5 = nullptr;
-
 TEST_P(EarlyEnd, PausesWithThePartialFileAndTheNextJobResumesIt)
 {
     const auto& [testCase, checksummed] = GetParam();
-    HttpReply cut = HttpReply::withStatus(200, *content);
+    HttpReply cut = HttpReply::withStatus(200, content);
     cut.ending = testCase.ending;
     cut.bytesBeforeEnding = testCase.sentBytes;
     cut.chunked = testCase.chunked;
@@ -1034,8 +1026,8 @@ TEST_P(EarlyEnd, PausesWithThePartialFileAndTheNextJobResumesIt)
     DownloaderBackgrounder::Data data;
     data.url = server.url("/Setup.exe");
     data.path = target.string();
-    data.checksum = checksummed ? *contentMd5 : "";
-    data.expectedSize = static_cast<std::int64_t>(content->size());
+    data.checksum = checksummed ? contentMd5 : "";
+    data.expectedSize = static_cast<std::int64_t>(content.size());
     DownloaderBackgrounder downloader("soft/SKU");
 
     downloader.start(data);
@@ -1051,14 +1043,14 @@ TEST_P(EarlyEnd, PausesWithThePartialFileAndTheNextJobResumesIt)
     {
         EXPECT_EQ(partial.size(), testCase.sentBytes);
     }
-    EXPECT_TRUE(partial == content->substr(0, partial.size()));
+    EXPECT_TRUE(partial == content.substr(0, partial.size()));
 
-    server.serveContent("/Setup.exe", *content);
+    server.serveContent("/Setup.exe", content);
     data.resumeOffset = static_cast<std::int64_t>(partial.size());
     downloader.start(data);
     ASSERT_TRUE(waitFor([&] { return hasEnded(downloader); }));
     EXPECT_EQ(downloader.state(), stateOf(DownloadState::Completed));
-    EXPECT_TRUE(readFile(target) == *content);
+    EXPECT_TRUE(readFile(target) == content);
 }
 
 INSTANTIATE_TEST_SUITE_P(
