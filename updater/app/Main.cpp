@@ -8,6 +8,8 @@
 #include "log/CLog.h"
 #include "platform/Platform.h"
 
+#include <Poco/Net/Net.h>
+
 #include <iostream>
 #include <optional>
 #include <string>
@@ -43,6 +45,9 @@ int main(int argc, char* argv[])
     // A server that resets the connection while a request is written must not end the
     // updater; the request fails and is handled like any other connection failure.
     Veltora::Platform::ignoreBrokenConnectionSignals();
+    // Starts the Windows sockets library, which GCC builds of POCO never start by
+    // themselves (elsewhere it does nothing).
+    Poco::Net::initializeNetwork();
     juce::JUCEApplicationBase::createInstance = &createApplication;
     // Its result is not the process's: a run that reaches the next line ends with 0 when the
     // product was updated and 2 when the update did not complete.
