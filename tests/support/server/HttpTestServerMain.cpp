@@ -8,6 +8,8 @@
 #include "tests/support/HttpTestServer.h"
 #include "tools/loopback_server/LoopbackServerProgram.h"
 
+#include <Poco/Net/Net.h>
+
 #include <exception>
 #include <memory>
 #include <string>
@@ -71,6 +73,9 @@ int main(int argc, char** argv)
     if (!program.parse(argc, argv) || !options.complete())
         return program.usage();
 
+    // Starts the Windows sockets library, which GCC builds of POCO never start by
+    // themselves (elsewhere it does nothing).
+    Poco::Net::initializeNetwork();
     std::unique_ptr<HttpTestServer> server;
     try
     {
