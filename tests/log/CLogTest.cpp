@@ -2,6 +2,7 @@
 
 #include "tests/support/CapturedStdout.h"
 #include "tests/support/InMemoryLogOutput.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TextSearch.h"
 
 #include <boost/filesystem/path.hpp>
@@ -170,9 +171,9 @@ TEST_F(LogEngine, TheProcessEngineWritesToStandardOutput)
 
 TEST_F(LogEngine, ReadsCategoryLevelsFromTheEnvironment)
 {
-    setenv("UPDATER_LOG", "update_manager=debug,web=4,,broken,=info,install=loud", 1);
+    ScopedEnvironment environment;
+    environment.set("UPDATER_LOG", "update_manager=debug,web=4,,broken,=info,install=loud");
     CLog engine(output);
-    unsetenv("UPDATER_LOG");
     EXPECT_TRUE(engine.isEnabled("update_manager", LogDebug));
     EXPECT_FALSE(engine.isEnabled("web", LogWarning));
     EXPECT_TRUE(engine.isEnabled("web", LogError));

@@ -2,6 +2,7 @@
 
 #include "UpdateManager/web/ResourceList.h"
 #include "platform/Platform.h"
+#include "tests/support/ScopedEnvironment.h"
 
 #include <Poco/DigestStream.h>
 #include <Poco/MD5Engine.h>
@@ -114,7 +115,7 @@ ManagerTest::ManagerTest()
 {
     fs::create_directories(downloads);
     // Read by the platform layer when the manager looks up the Downloads folder.
-    setenv("XDG_DOWNLOAD_DIR", downloads.c_str(), 1);
+    ScopedEnvironment::setForProcess("XDG_DOWNLOAD_DIR", downloads.string());
     baselineThreads = runningThreads();
     baselineDescriptors = openDescriptors();
     server = std::make_unique<HttpTestServer>();

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdlib>
 #include <optional>
 #include <string>
 #include <utility>
@@ -10,31 +9,22 @@ namespace Veltora::Testing
 {
 
 // Sets (or, with no value, removes) environment variables of this process and puts the
-// old values back when it goes away.
+// old values back when it goes away. The C run time's getenv and the system's own
+// environment both see the change.
 class ScopedEnvironment
 {
 public:
-    void set(const std::string& name, const std::optional<std::string>& value)
-    {
-        const char* old = std::getenv(name.c_str());
-        saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-        apply(name, value);
-    }
-    ~ScopedEnvironment()
-    {
-        for (auto entry = saved.rbegin(); entry != saved.rend(); ++entry)
-            apply(entry->first, entry->second);
-    }
+    ScopedEnvironment() = default;
+    ~ScopedEnvironment();
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+    void set(const std::string& name, const std::optional<std::string>& value);
+
+    // Sets (or removes) a variable for the rest of the process; throws when it cannot.
+    static void setForProcess(const std::string& name, const std::optional<std::string>& value);
 
 private:
-    static void apply(const std::string& name, const std::optional<std::string>& value)
-    {
-        if (value)
-            setenv(name.c_str(), value->c_str(), 1);
-        else
-            unsetenv(name.c_str());
-    }
-
     std::vector<std::pair<std::string, std::optional<std::string>>> saved;
 };
 

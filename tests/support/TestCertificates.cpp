@@ -1,5 +1,7 @@
 #include "tests/support/TestCertificates.h"
 
+#include "tests/support/ScopedEnvironment.h"
+
 #include <Poco/Pipe.h>
 #include <Poco/PipeStream.h>
 #include <Poco/Process.h>
@@ -102,8 +104,7 @@ struct ProcessCertificates
 {
     ProcessCertificates()
     {
-        if (::setenv("UPDATER_EXTRA_CA_FILE", certificates.caFile().c_str(), 1) != 0)
-            throw std::runtime_error("cannot set UPDATER_EXTRA_CA_FILE");
+        ScopedEnvironment::setForProcess("UPDATER_EXTRA_CA_FILE", certificates.caFile().string());
     }
 
     TestCertificates certificates;
