@@ -4,12 +4,15 @@
 //   log PATH     file to which it appends "start NAME", then each argument as
 //                "arg TEXT", then "end NAME" (NAME is the program's file name)
 //   gate PATH    waits, at most 30 s, until PATH exists before it ends
+#include "platform/Platform.h"
+
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
+#include <system_error>
 #include <thread>
-#include <unistd.h>
 
 namespace
 {
@@ -19,13 +22,6 @@ struct Behaviour
     std::string log;
     std::string gate;
 };
-
-std::string ownPath()
-{
-    char path[4096] = {};
-    const ssize_t length = readlink("/proc/self/exe", path, sizeof(path) - 1);
-    return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
-}
 
 Behaviour readBehaviour(const std::string& program)
 {
@@ -57,7 +53,8 @@ void append(const std::string& log, const std::string& line)
 void waitForGate(const std::string& gate)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!gate.empty() && access(gate.c_str(), F_OK) != 0 &&
+    std::error_code error;
+    while (!gate.empty() && !std::filesystem::exists(gate, error) &&
            std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
@@ -65,8 +62,8 @@ void waitForGate(const std::string& gate)
 
 int main(int argc, char** argv)
 {
-    const std::string program = ownPath();
-    const std::string name = program.substr(program.rfind('/') + 1);
+    const std::string program = Veltora::Platform::modulePath();
+    const std::string name = std::filesystem::path(program).filename().string();
     const Behaviour behaviour = readBehaviour(program);
     append(behaviour.log, "start " + name);
     for (int index = 0; index < argc; ++index)
