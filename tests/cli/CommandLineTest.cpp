@@ -1,6 +1,7 @@
 #include "updater/cli/CommandLine.h"
 #include "updater/cli/ExitStatus.h"
 
+#include "platform/Platform.h"
 #include "tests/support/CapturedStdout.h"
 #include "tests/support/ChildProbeRecord.h"
 #include "tests/support/ScopedEnvironment.h"
@@ -9,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <sys/wait.h>
 
 using namespace Veltora::Updater;
 using Arguments = std::vector<std::string>;
@@ -43,10 +43,12 @@ protected:
     void SetUp() override { forgetRelaunch(); }
 };
 
-int runAndWait(const std::string& command)
+// Runs the relaunch probe with these arguments after "relaunch"; returns its exit code.
+int runRelaunchProbe(const Arguments& relaunch)
 {
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    Arguments arguments = {RELAUNCH_PROBE, "relaunch"};
+    arguments.insert(arguments.end(), relaunch.begin(), relaunch.end());
+    return Veltora::Platform::spawnAndWait(arguments.front(), arguments);
 }
 } // namespace
 
@@ -128,11 +130,8 @@ TEST(Relaunch, ReplacesTheProcessWithTheArgumentsExactlyAsGiven)
     const std::string product = CHILD_PROBE;
     const Arguments given = {product, "\"quoted\"", "ends\"",     "\"starts", "\"",
                              "\"\"",  "",           "with space", "--server", "caf\xC3\xA9"};
-    std::string command = "'" + std::string(RELAUNCH_PROBE) + "' relaunch";
-    for (const std::string& argument : given)
-        command += " '" + argument + "'";
 
-    EXPECT_EQ(runAndWait(command), 0);
+    EXPECT_EQ(runRelaunchProbe(given), 0);
 
     const auto record = Veltora::Testing::readChildProbeRecord(folder.path(), "child_probe");
     ASSERT_TRUE(record);
@@ -142,10 +141,9 @@ TEST(Relaunch, ReplacesTheProcessWithTheArgumentsExactlyAsGiven)
 
 TEST(Relaunch, EndsWithStatusOneWhenTheProductCannotStart)
 {
-    const std::string probe = RELAUNCH_PROBE;
-    EXPECT_EQ(runAndWait("'" + probe + "' relaunch /nonexistent/product a"), 1);
+    EXPECT_EQ(runRelaunchProbe({"/nonexistent/product", "a"}), 1);
     // The quotes given around a path are part of it: such a file does not exist.
-    EXPECT_EQ(runAndWait("'" + probe + "' relaunch '\"" + std::string(CHILD_PROBE) + "\"'"), 1);
+    EXPECT_EQ(runRelaunchProbe({"\"" + std::string(CHILD_PROBE) + "\""}), 1);
 }
 
 TEST(ExitStatus, IsZeroOnlyForACompletedUpdate)
