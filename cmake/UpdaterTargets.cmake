@@ -69,18 +69,25 @@ endfunction()
 
 # One GoogleTest executable per tested folder; each test case becomes a ctest entry
 # labelled "unit" (run in every build) or "e2e" (normal build only). ENVIRONMENT sets
-# variables ("NAME=value") for every test case of the executable.
+# variables ("NAME=value") for every test case of the executable. Windows test programs
+# have an entry point of their own (Veltora::wine_test_main) and list their tests when
+# ctest runs them through Wine, not while they are built.
 function(updater_test name)
     cmake_parse_arguments(ARG "" "LABEL" "SOURCES;LINKS;ENVIRONMENT" ${ARGN})
     if(NOT ARG_LABEL)
         set(ARG_LABEL unit)
     endif()
+    set(testMain GTest::gtest_main)
+    set(discovery DISCOVERY_TIMEOUT 60)
+    if(WIN32)
+        set(testMain Veltora::wine_test_main)
+        set(discovery DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
+    endif()
     updater_program(${name} SOURCES ${ARG_SOURCES}
-                    LINKS ${ARG_LINKS} GTest::gtest GTest::gmock GTest::gtest_main)
+                    LINKS ${ARG_LINKS} GTest::gtest GTest::gmock ${testMain})
     set(environment)
     if(ARG_ENVIRONMENT)
         set(environment ENVIRONMENT "${ARG_ENVIRONMENT}")
     endif()
-    gtest_discover_tests(${name} PROPERTIES LABELS ${ARG_LABEL} ${environment}
-                         DISCOVERY_TIMEOUT 60)
+    gtest_discover_tests(${name} ${discovery} PROPERTIES LABELS ${ARG_LABEL} ${environment})
 endfunction()

@@ -11,6 +11,10 @@ set(CMAKE_CXX_COMPILER ${mingwTriplet}-g++-posix)
 set(CMAKE_RC_COMPILER ${mingwTriplet}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${mingwTriplet})
+# The prefix of Windows libraries that scripts/windows-deps.sh builds, when given.
+if(UPDATER_WINDOWS_DEPS)
+    list(PREPEND CMAKE_FIND_ROOT_PATH ${UPDATER_WINDOWS_DEPS})
+endif()
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
