@@ -205,8 +205,11 @@ build_openssl() {
 
 # POCO's headers name two Windows headers in mixed case (mingw's are lower case), and
 # wincrypt.h defines TIMESTAMP_REQUEST as a macro that breaks an enum of the ICMP code.
+# Util is built without its XML and JSON configurations, so its package file must not ask
+# for those libraries.
 fix_poco_for_mingw() {
     local source=$1
+    sed -i '/find_dependency(Poco\(XML\|JSON\))/d' "$source/Util/cmake/PocoUtilConfig.cmake"
     sed -i 's/<Winsock2.h>/<winsock2.h>/; s/<Iphlpapi.h>/<iphlpapi.h>/' \
         "$source/Foundation/include/Poco/UnWindows.h"
     sed -i '/^namespace Poco {/i #undef TIMESTAMP_REQUEST\n' \
