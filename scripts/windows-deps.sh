@@ -283,7 +283,8 @@ build_libpng() {
     cmake --install "$work/build/libpng"
 }
 
-# The static library and the four headers of the libjpeg API; no tools.
+# The static library and the headers of the libjpeg API (with jpegint.h, which JUCE reads
+# as Debian's libjpeg-dev provides it); no tools.
 build_libjpeg() {
     local source build=$work/build/libjpeg
     source=$(unpack_source libjpeg-turbo)
@@ -292,7 +293,7 @@ build_libjpeg() {
     cmake --build "$build" -j "$jobs" --target jpeg-static
     mkdir -p "$prefix/include" "$prefix/lib"
     cp "$build/libjpeg.a" "$prefix/lib/"
-    cp "$build/jconfig.h" "$source"/{jpeglib.h,jmorecfg.h,jerror.h} "$prefix/include/"
+    cp "$build/jconfig.h" "$source"/{jpeglib.h,jmorecfg.h,jerror.h,jpegint.h} "$prefix/include/"
     # Windows' jconfig.h leaves "boolean" to rpcndr.h when that came first; JUCE includes
     # jpeglib.h inside a namespace of its own after windows.h, and needs the type there.
     # Both are unsigned char, so declaring it again is harmless for C and C++ alike.
