@@ -1,5 +1,6 @@
 #include "tests/support/HttpTestServer.h"
 
+#include "tests/support/ConnectionSignals.h"
 #include "tools/loopback_server/ContentPart.h"
 
 #include <Poco/Base64Encoder.h>
@@ -17,8 +18,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
-#include <pthread.h>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
@@ -50,17 +49,6 @@ Poco::Net::ServerSocket listenSecurely(const TlsIdentity& identity, std::uint16_
         Poco::Net::Context::TLS_SERVER_USE, identity.privateKeyFile.string(),
         identity.certificateFile.string(), "", Poco::Net::Context::VERIFY_NONE);
     return Poco::Net::SecureServerSocket(loopback(port), 64, context);
-}
-
-// TLS writes go through OpenSSL, which cannot send with MSG_NOSIGNAL: a client that hung
-// up would kill the test process with SIGPIPE. Blocked, the signal stays pending on the
-// connection's own thread, which ends soon after, and the write fails instead.
-void blockBrokenPipeSignal()
-{
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 }
 
 std::string trim(const std::string& text)
@@ -350,7 +338,7 @@ void HttpTestServer::acceptLoop()
                 [this, raw]
                 {
                     if (secure)
-                        blockBrokenPipeSignal();
+                        blockBrokenPipeSignalInThisThread();
                     serveConnection(raw->socket);
                     raw->finished = true;
                 });
@@ -431,7 +419,7 @@ HttpReply HttpTestServer::answer(const RecordedRequest& request)
 
 namespace
 {
-// Sends all of `data` unless the peer goes away or the server stops. MSG_NOSIGNAL keeps a
+// Sends all of `data` unless the peer goes away or the server stops. The send flags keep a
 // client that hung up from killing the test process with SIGPIPE.
 bool sendAll(Poco::Net::StreamSocket& socket, const char* data, std::size_t size,
              const std::atomic<bool>& stopping)
@@ -444,7 +432,7 @@ bool sendAll(Poco::Net::StreamSocket& socket, const char* data, std::size_t size
             if (!socket.poll(pollInterval(), Poco::Net::Socket::SELECT_WRITE))
                 continue;
             const int chunk = static_cast<int>(std::min<std::size_t>(size - sent, 64 * 1024));
-            const int count = socket.sendBytes(data + sent, chunk, MSG_NOSIGNAL);
+            const int count = socket.sendBytes(data + sent, chunk, noBrokenPipeSignalSendFlags());
             if (count <= 0)
                 return false;
             sent += static_cast<std::size_t>(count);
