@@ -17,6 +17,7 @@
 # naming it and a non-zero status. JOBS sets the build parallelism (default 2).
 set -euo pipefail
 repository=$(cd "$(dirname "$0")/.." && pwd)
+source "$repository/scripts/lib/packages.sh"
 jobs=${JOBS:-2}
 cache_root=${UPDATER_WINDOWS_DEPS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/veltora-updater/windows-deps}
 triplet=x86_64-w64-mingw32
@@ -33,21 +34,6 @@ say() { echo "windows-deps: $*" >&2; }
 fail() {
     say "$*"
     exit 1
-}
-
-install_missing_packages() {
-    local missing=() package
-    for package in "$@"; do
-        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
-            missing+=("$package")
-    done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    say "installing ${missing[*]}"
-    local as_root=()
-    [ "$(id -u)" -eq 0 ] || as_root=(sudo)
-    "${as_root[@]}" apt-get update -qq >/dev/null &&
-        DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq \
-            --no-install-recommends "${missing[@]}" >/dev/null
 }
 
 # apt works on a deb-src list and package lists of its own, so /etc/apt stays untouched.
@@ -186,7 +172,7 @@ cmake_for_windows() {
     local source=$1 build=$2
     shift 2
     cmake -S "$source" -B "$build" -G "Unix Makefiles" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-        -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
+        -DCMAKE_BUILD_TYPE=MinSizeRel -DCMAKE_INSTALL_PREFIX="$prefix" \
         -DUPDATER_WINDOWS_DEPS="$prefix" "${launcher[@]}" "$@"
 }
 
@@ -257,7 +243,7 @@ build_boost_filesystem() {
     for file in "$source"/libs/filesystem/src/*.cpp; do
         objects+=("$work/build/boost/$(basename "$file" .cpp).o")
         # Boost's own build uses the BCrypt random source where the system has it.
-        $compiler_launcher$triplet-g++-posix -std=c++17 -O2 -DNDEBUG -DBOOST_FILESYSTEM_SOURCE \
+        $compiler_launcher$triplet-g++-posix -std=c++17 -Os -DNDEBUG -DBOOST_FILESYSTEM_SOURCE \
             -DBOOST_FILESYSTEM_STATIC_LINK=1 -DBOOST_FILESYSTEM_HAS_BCRYPT -DBOOST_ALL_NO_LIB \
             -I"$prefix/include" -c "$file" -o "${objects[-1]}" &
         running=$((running + 1))
@@ -311,7 +297,8 @@ write_manifest() {
 }
 
 main() {
-    install_missing_packages "${host_packages[@]}" ||
+    # Standard output carries only the prefix.
+    install_packages "${host_packages[@]}" >&2 ||
         fail "the host packages could not be installed: ${host_packages[*]}"
     update_source_lists
     key=$(compute_key)
