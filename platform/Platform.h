@@ -97,6 +97,10 @@ const char* osName();
 // The running system's version as its own tools show it ("6.1.0-18-amd64", "10.0.19045"),
 // or the version set by overrideOsVersionForTesting.
 std::string osVersionText();
+// Whether this Windows program runs under Wine, whose windowing differs from Windows' in
+// ways a program may have to work around; false on every other system.
+bool isRunningUnderWine();
+
 // For tests only: makes isOsVersionAtLeast compare against this version instead of the
 // running system's, for the whole process, until clearOsVersionOverrideForTesting.
 void overrideOsVersionForTesting(unsigned major, unsigned minor, unsigned servicePack);
@@ -108,6 +112,12 @@ void clearOsVersionOverrideForTesting();
 // character inside, and a failed write, which leaves no file behind. On failure `error`
 // holds the reason.
 bool createPrivateFile(const std::string& path, const std::string& content, std::string& error);
+
+// The certification authorities that the system's own certificate store trusts, each as
+// its DER-encoded certificate, for a TLS library that does not read that store itself
+// (Windows' ROOT store). Empty where the TLS library finds the system's CAs on its own
+// (POSIX systems, whose OpenSSL reads their certificate folder).
+std::vector<std::string> trustedRootCertificates();
 
 // The word that names this platform to the resources server.
 const char* platformWord();

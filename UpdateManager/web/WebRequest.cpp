@@ -7,7 +7,10 @@
 #include "UpdateManager/web/WatchedSocketImpl.h"
 #include "log/CLog.h"
 #include "log/LogCategory.h"
+#include "platform/Platform.h"
 
+#include <Poco/Base64Encoder.h>
+#include <Poco/Crypto/X509Certificate.h>
 #include <Poco/Net/Context.h>
 #include <Poco/Net/HTTPBasicCredentials.h>
 #include <Poco/Net/HTTPClientSession.h>
@@ -79,6 +82,39 @@ Poco::Net::Context::Params clientParams()
     return params;
 }
 
+// A DER-encoded certificate as the PEM text the TLS library reads.
+std::string pemOf(const std::string& der)
+{
+    std::ostringstream pem;
+    pem << "-----BEGIN CERTIFICATE-----\n";
+    Poco::Base64Encoder encoder(pem);
+    encoder.rdbuf()->setLineLength(64);
+    encoder << der;
+    encoder.close();
+    pem << "\n-----END CERTIFICATE-----\n";
+    return pem.str();
+}
+
+// Where OpenSSL does not read the system's trusted CAs itself (Windows, whose OpenSSL knows
+// only a folder of its own), they are added from the system's store. A certificate the
+// library cannot read is left out; the others still count.
+void trustSystemRootStore(Poco::Net::Context& context)
+{
+    for (const std::string& der : Platform::trustedRootCertificates())
+    {
+        try
+        {
+            std::istringstream pem(pemOf(der));
+            context.addCertificateAuthority(Poco::Crypto::X509Certificate(pem));
+        }
+        catch (const Poco::Exception& error)
+        {
+            CLog::getInstance()->log(LogCategory::web, LogWarning,
+                                     "A CA of the system store is left out: ", error.displayText());
+        }
+    }
+}
+
 // The TLS settings of every https request in the process, with TLS 1.2 at least. The
 // context's own handler refuses failed certificates, so no process-wide handler or
 // application configuration is ever consulted.
@@ -97,6 +133,7 @@ Poco::Net::Context::Ptr makeClientContext()
                                                  "(system store, " + extraCaFileVariable + ")",
                                              error.displayText());
     }
+    trustSystemRootStore(*context);
     context->requireMinimumProtocol(Poco::Net::Context::PROTO_TLSV1_2);
     context->setInvalidCertificateHandler(Poco::makeShared<RejectingCertificateHandler>());
     return context;

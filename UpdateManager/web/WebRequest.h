@@ -57,7 +57,8 @@ enum class WebRequestState : std::int32_t
 //     request.state();
 //
 // Over TLS the server's certificate must chain to a CA the system trusts (OpenSSL's
-// default store, /etc/ssl/certs on Debian) and name the URL's host; otherwise the request
+// default store, /etc/ssl/certs on Debian; the ROOT certificate store on Windows) and name
+// the URL's host; otherwise the request
 // ends in ConnectionFailed. Verification cannot be turned off. The environment variable
 // UPDATER_EXTRA_CA_FILE may name a PEM file of further CAs to trust as well (tests use it
 // for their own CA); it is read once, when the process makes its first https request.

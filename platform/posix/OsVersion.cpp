@@ -40,6 +40,11 @@ Version parseKernelRelease(const char* release)
 
 } // namespace
 
+bool isRunningUnderWine()
+{
+    return false;
+}
+
 const char* osName()
 {
     return "Linux";

@@ -45,6 +45,13 @@ bool isRunningOsAtLeast(unsigned major, unsigned minor, unsigned servicePack)
                               conditions) != FALSE;
 }
 
+// Wine's ntdll exports its version; Windows' does not.
+bool isRunningUnderWine()
+{
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 const char* platformWord()
 {
     return "windows";
