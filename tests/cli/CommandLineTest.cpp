@@ -128,12 +128,26 @@ TEST(Relaunch, ReplacesTheProcessWithTheArgumentsExactlyAsGiven)
     Veltora::Testing::ScopedEnvironment environment;
     environment.set("CHILD_PROBE_RECORD_DIR", folder.path().string());
     const std::string product = CHILD_PROBE;
-    const Arguments given = {product, "\"quoted\"", "ends\"",     "\"starts", "\"",
-                             "\"\"",  "",           "with space", "--server", "caf\xC3\xA9"};
+    const Arguments given = {product,
+                             "\"quoted\"",
+                             "ends\"",
+                             "\"starts",
+                             "\"",
+                             "\"\"",
+                             "",
+                             "with space",
+                             "--server",
+                             "caf\xC3\xA9",
+                             "C:\\Program Files\\",
+                             "back\\\"slash",
+                             "two\\\\\"",
+                             "\\\\server\\share",
+                             "tab\there"};
 
     EXPECT_EQ(runRelaunchProbe(given), 0);
 
-    const auto record = Veltora::Testing::readChildProbeRecord(folder.path(), "child_probe");
+    const auto record = Veltora::Testing::readChildProbeRecord(
+        folder.path(), boost::filesystem::path(product).filename().string());
     ASSERT_TRUE(record);
     EXPECT_EQ(record->arguments, given);
     EXPECT_TRUE(record->startedClean()) << *record;

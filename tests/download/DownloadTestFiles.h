@@ -1,15 +1,15 @@
 #pragma once
 
-// Files for the download tests: reproducible installer bytes, and digests taken with the
-// system's md5sum and sha256sum so that they do not come from the code under test.
+// Files for the download tests: reproducible installer bytes, and reference digests that do
+// not come from the code under test.
 
 #include "UpdateManager/download/DownloaderBackgrounder.h"
 #include "tests/support/FileContent.h"
+#include "tests/support/ReferenceDigests.h"
 
 #include <boost/filesystem/operations.hpp>
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 namespace Veltora::Testing
@@ -28,28 +28,14 @@ inline std::string patternedBytes(std::size_t size, std::uint32_t seed = 7)
     return bytes;
 }
 
-// The first word a digest tool of the system (md5sum, sha256sum) prints for `file`.
-inline std::string digestByTool(const std::string& tool, const boost::filesystem::path& file)
-{
-    const std::string command = tool + " '" + file.string() + "'";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    std::string digest;
-    for (int character = pipe ? std::fgetc(pipe) : EOF; character != EOF && character != ' ';
-         character = std::fgetc(pipe))
-        digest += static_cast<char>(character);
-    if (pipe)
-        pclose(pipe);
-    return digest;
-}
-
 inline std::string md5sumOf(const boost::filesystem::path& file)
 {
-    return digestByTool("md5sum", file);
+    return referenceMd5Of(readFile(file));
 }
 
 inline std::string sha256sumOf(const boost::filesystem::path& file)
 {
-    return digestByTool("sha256sum", file);
+    return referenceSha256Of(readFile(file));
 }
 
 // The digest of `bytes`, written for the purpose to `scratch` and removed again.

@@ -1,6 +1,7 @@
 #include "UpdateManager/download/DownloaderBackgrounder.h"
 
 #include "tests/download/DownloadTestFiles.h"
+#include "tests/support/ConnectionSignals.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ScopedEnvironment.h"
@@ -722,7 +723,7 @@ private:
                     continue;
                 const auto piece = std::min(pieceSize, pattern.size() - offset);
                 const int sent = socket.sendBytes(pattern.data() + offset, static_cast<int>(piece),
-                                                  MSG_NOSIGNAL);
+                                                  noBrokenPipeSignalSendFlags());
                 if (sent <= 0)
                     return;
                 offset = (offset + static_cast<std::size_t>(sent)) % pattern.size();

@@ -2,6 +2,7 @@
 #include "UpdateManager/install/Installer.h"
 
 #include "tests/support/LogCapture.h"
+#include "tests/support/ProcessorPinning.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TextSearch.h"
 #include "tests/support/WaitUntil.h"
@@ -16,10 +17,7 @@
 #include <chrono>
 #include <deque>
 #include <functional>
-#include <pthread.h>
-#include <sched.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 using namespace Veltora::UpdateManager;
@@ -262,41 +260,6 @@ TEST_F(InstallThreadTest, FullRingsAreReported)
     EXPECT_NE(text.find("Cannot record the end of installer "), std::string::npos) << text;
 }
 
-// While it lives, the calling thread runs on the first processor it may use, and the
-// install thread, made by the constructor, on the second (threads inherit the processors
-// of the thread that makes them). With a single processor it changes nothing.
-class ProcessorPinning
-{
-public:
-    ProcessorPinning()
-    {
-        pthread_getaffinity_np(pthread_self(), sizeof(original), &original);
-        std::vector<int> allowed;
-        for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
-            if (CPU_ISSET(cpu, &original))
-                allowed.push_back(cpu);
-        if (allowed.size() >= 2)
-            pin(allowed[1]);
-        InstallThread::getInstance();
-        if (allowed.size() >= 2)
-            pin(allowed[0]);
-    }
-    ~ProcessorPinning() { pthread_setaffinity_np(pthread_self(), sizeof(original), &original); }
-    ProcessorPinning(const ProcessorPinning&) = delete;
-    ProcessorPinning& operator=(const ProcessorPinning&) = delete;
-
-private:
-    static void pin(int cpu)
-    {
-        cpu_set_t only;
-        CPU_ZERO(&only);
-        CPU_SET(cpu, &only);
-        pthread_setaffinity_np(pthread_self(), sizeof(only), &only);
-    }
-
-    cpu_set_t original{};
-};
-
 // An installer whose end cannot be recorded is named in the error by the path it was run
 // from. Its new status lets the update manager give it another source at once, so the
 // path must be taken before that status is published (ThreadSanitizer reports the race).
@@ -305,7 +268,7 @@ TEST_F(InstallThreadTest, UnrecordedInstallerIsNamedByThePathItRanFrom)
     Veltora::Testing::LogCapture log({"install"});
     // The install thread on a processor of its own, so that it cannot finish an installer
     // while this thread waits for the processor.
-    const ProcessorPinning pinning;
+    const Veltora::Testing::ProcessorPinning pinning([] { InstallThread::getInstance(); });
     std::deque<Installer> finished(32);
     for (Installer& installer : finished)
     {

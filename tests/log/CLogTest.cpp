@@ -1,4 +1,5 @@
 #include "log/CLog.h"
+#include "platform/Platform.h"
 
 #include "tests/support/CapturedStdout.h"
 #include "tests/support/InMemoryLogOutput.h"
@@ -121,10 +122,12 @@ TEST_F(LogEngine, PrintsItsLifecycleLinesInOrder)
     const std::vector<std::string> lines = splitLines(output->text());
     ASSERT_EQ(lines.size(), 6u) << output->text();
     EXPECT_EQ(lines[0], "#### Log engine initialization.");
-    EXPECT_EQ(lines[1].rfind("LOG - START THREAD /", 0), 0u);
-    EXPECT_EQ(lines[2].rfind("LOG - STOP THREAD asked /", 0), 0u);
+    const std::string module = Veltora::Platform::modulePath();
+    EXPECT_FALSE(module.empty());
+    EXPECT_EQ(lines[1], "LOG - START THREAD " + module);
+    EXPECT_EQ(lines[2], "LOG - STOP THREAD asked " + module);
     EXPECT_EQ(messageOf(lines[3]), "last words");
-    EXPECT_EQ(lines[4].rfind("LOG FLUSH DONE /", 0), 0u);
+    EXPECT_EQ(lines[4], "LOG FLUSH DONE " + module);
     EXPECT_EQ(lines[5], "#### Log engine destruction.");
 }
 

@@ -2,7 +2,8 @@
 
 #include "UpdateManager/web/ResourceList.h"
 #include "platform/Platform.h"
-#include "tests/support/ScopedEnvironment.h"
+#include "tests/support/DownloadsFolder.h"
+#include "tests/support/ProcessResources.h"
 
 #include <Poco/DigestStream.h>
 #include <Poco/MD5Engine.h>
@@ -24,24 +25,9 @@ namespace Veltora::Testing
 
 namespace
 {
-std::size_t entriesIn(const char* directory)
-{
-    std::size_t count = 0;
-    for (fs::directory_iterator entry(directory), end; entry != end; ++entry)
-        ++count;
-    return count;
-}
-
-// The directory listing itself holds one descriptor while it is read.
-std::size_t openDescriptors()
-{
-    return entriesIn("/proc/self/fd") - 1;
-}
-
-std::size_t runningThreads()
-{
-    return entriesIn("/proc/self/task");
-}
+// A user folder whose name ("Zoë 日本") no single-byte ANSI code page holds, as many users
+// have: every run downloads, confirms and installs below it.
+const char* const userFolderName = "Zo\u00EB \u65E5\u672C";
 } // namespace
 
 void Gate::open()
@@ -109,15 +95,14 @@ void EventJournal::onEvent(const InstallFinishedEvent& event)
 }
 
 ManagerTest::ManagerTest()
-    : root(folder.path()), downloads(folder.path() / "Downloads"),
+    : root(folder.path()), downloads(folder.path() / userFolderName / "Downloads"),
       logCapture(std::make_unique<LogCapture>(
           std::initializer_list<const char*>{"update_manager", "download", "install", "web"}))
 {
     fs::create_directories(downloads);
-    // Read by the platform layer when the manager looks up the Downloads folder.
-    ScopedEnvironment::setForProcess("XDG_DOWNLOAD_DIR", downloads.string());
-    baselineThreads = runningThreads();
-    baselineDescriptors = openDescriptors();
+    useDownloadsFolderForProcess(downloads);
+    baselineThreads = threadsOfThisProcess();
+    baselineDescriptors = openHandlesOfThisProcess();
     server = std::make_unique<HttpTestServer>();
     installerContent = readFile(FAKE_INSTALLER_PROGRAM);
 }
@@ -269,10 +254,11 @@ std::vector<LogLine> ManagerTest::finish()
     server.reset();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (std::chrono::steady_clock::now() < deadline &&
-           (runningThreads() != baselineThreads || openDescriptors() != baselineDescriptors))
+           (threadsOfThisProcess() != baselineThreads ||
+            openHandlesOfThisProcess() != baselineDescriptors))
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(runningThreads(), baselineThreads) << "a thread outlived the manager";
-    EXPECT_EQ(openDescriptors(), baselineDescriptors) << "a file stayed open";
+    EXPECT_EQ(threadsOfThisProcess(), baselineThreads) << "a thread outlived the manager";
+    EXPECT_EQ(openHandlesOfThisProcess(), baselineDescriptors) << "a file stayed open";
     capturedLog = logCapture->text();
     return parseLogEntries(capturedLog);
 }

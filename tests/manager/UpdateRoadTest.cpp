@@ -1,6 +1,7 @@
 // One update from the server query to the finished installation, and the ways an
 // installation can end otherwise, driven as the window drives the manager.
 
+#include "platform/Platform.h"
 #include "tests/manager/ManagerHarness.h"
 #include "tests/support/PeFileBuilder.h"
 
@@ -77,7 +78,8 @@ TEST_F(UpdateRoad, OneUpdateGoesFromServerQueryToFinishedInstall)
     EXPECT_THAT(installerLogLines(),
                 ElementsAre("start Setup.exe", "arg " + installerFile().string(), "arg /SILENT",
                             "end Setup.exe"));
-    EXPECT_EQ(server->lastRequest().path(), "/api/resources/soft/ALPHA/linux/latest");
+    EXPECT_EQ(server->lastRequest().path(), std::string("/api/resources/soft/ALPHA/") +
+                                                Veltora::Platform::platformWord() + "/latest");
     const std::vector<std::string> events = journal().entries;
 
     const std::vector<LogLine> log = finish();

@@ -5,10 +5,13 @@
 #include "tests/support/PeFileBuilder.h"
 #include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/TestSystem.h"
 
 #include <gtest/gtest.h>
 
 #include <boost/filesystem/fstream.hpp>
+
+#include <optional>
 
 using namespace Veltora::UpdateManager;
 using namespace Veltora::Testing;
@@ -44,49 +47,60 @@ protected:
     ScopedEnvironment environment;
 };
 
+using Veltora::Platform::KnownFolder;
+
 struct PlaceholderCase
 {
     const char* text;
-    const char* expectedFolder; // prefix that replaces the placeholder; null = unchanged
+    std::optional<KnownFolder> folder; // whose path replaces the placeholder; none = unchanged
     const char* rest;
 };
+
+std::string platformFolder(KnownFolder folder)
+{
+    std::string path;
+    EXPECT_TRUE(Veltora::Platform::knownFolderPath(folder, path));
+    return path;
+}
+
+const char* const fixedUserFolders = "this system's user folders do not follow the environment";
 } // namespace
 
 TEST_F(FileVersionFinding, ExpandsOnlyAKnownPlaceholderAtTheStart)
 {
     const PlaceholderCase cases[] = {
-        {"<pf86>/Vendor/Product.exe", "/opt", "/Vendor/Product.exe"},
-        {"<pf64>/Vendor/Product.exe", "/opt", "/Vendor/Product.exe"},
-        {"<data>/Vendor/settings.dll", "/var/lib", "/Vendor/settings.dll"},
-        {"<user>/Product/Product.exe", "HOME", "/Product/Product.exe"},
-        {"<user><user>/x", "HOME", "<user>/x"},
-        {"<pf86>", "/opt", ""},
-        {"<PF86>/Vendor/Product.exe", nullptr, nullptr},
-        {"<program>/Vendor/Product.exe", nullptr, nullptr},
-        {"<pf86/Vendor/Product.exe", nullptr, nullptr},
-        {"/apps/<data>/Product.exe", nullptr, nullptr},
-        {" <data>/Product.exe", nullptr, nullptr},
-        {"<>", nullptr, nullptr},
-        {"<", nullptr, nullptr},
-        {"", nullptr, nullptr},
+        {"<pf86>/Vendor/Product.exe", KnownFolder::ProgramFilesX86, "/Vendor/Product.exe"},
+        {"<pf64>/Vendor/Product.exe", KnownFolder::ProgramFilesX64, "/Vendor/Product.exe"},
+        {"<data>/Vendor/settings.dll", KnownFolder::ProgramData, "/Vendor/settings.dll"},
+        {"<user>/Product/Product.exe", KnownFolder::Profile, "/Product/Product.exe"},
+        {"<user><user>/x", KnownFolder::Profile, "<user>/x"},
+        {"<pf86>", KnownFolder::ProgramFilesX86, ""},
+        {"<PF86>/Vendor/Product.exe", std::nullopt, nullptr},
+        {"<program>/Vendor/Product.exe", std::nullopt, nullptr},
+        {"<pf86/Vendor/Product.exe", std::nullopt, nullptr},
+        {"/apps/<data>/Product.exe", std::nullopt, nullptr},
+        {" <data>/Product.exe", std::nullopt, nullptr},
+        {"<>", std::nullopt, nullptr},
+        {"<", std::nullopt, nullptr},
+        {"", std::nullopt, nullptr},
     };
     for (const PlaceholderCase& test : cases)
     {
         SCOPED_TRACE(test.text);
-        std::string expected = test.text;
-        if (test.expectedFolder != nullptr)
-            expected = (std::string(test.expectedFolder) == "HOME" ? home() : test.expectedFolder) +
-                       test.rest;
+        const std::string expected =
+            test.folder ? platformFolder(*test.folder) + test.rest : test.text;
         EXPECT_EQ(expandPathPlaceholder(test.text), expected);
     }
 }
 
 TEST_F(FileVersionFinding, UnresolvedFolderKeepsThePlaceholder)
 {
+    if (!userSettingsFollowTheEnvironment())
+        GTEST_SKIP() << fixedUserFolders;
     environment.set("HOME", std::nullopt);
     EXPECT_EQ(expandPathPlaceholder("<user>/Product.exe"), "<user>/Product.exe");
     std::string path = "untouched";
-    EXPECT_FALSE(getKnownFolderPath(Veltora::Platform::KnownFolder::Profile, path));
+    EXPECT_FALSE(getKnownFolderPath(KnownFolder::Profile, path));
     EXPECT_EQ(path, "untouched");
     EXPECT_FALSE(FileVersionFinder("<user>/Product.exe").filePath().has_root_directory());
 }
@@ -94,8 +108,8 @@ TEST_F(FileVersionFinding, UnresolvedFolderKeepsThePlaceholder)
 TEST_F(FileVersionFinding, KnownFolderForTheManagersDownloads)
 {
     std::string path;
-    ASSERT_TRUE(getKnownFolderPath(Veltora::Platform::KnownFolder::Downloads, path));
-    EXPECT_EQ(path, home() + "/Downloads");
+    ASSERT_TRUE(getKnownFolderPath(KnownFolder::Downloads, path));
+    EXPECT_EQ(path, platformFolder(KnownFolder::Downloads));
 }
 
 TEST_F(FileVersionFinding, VersionTextKeepsLowEightBitsOfTheFirstTwoNumbers)
@@ -153,6 +167,8 @@ TEST_F(FileVersionFinding, FindReportsFoundAndVersionSeparately)
 
 TEST_F(FileVersionFinding, PlaceholderIsExpandedOnceAtConstruction)
 {
+    if (!userSettingsFollowTheEnvironment())
+        GTEST_SKIP() << fixedUserFolders;
     boost::filesystem::create_directories(folder / "home" / "Product");
     PeFileBuilder::writeFile(folder / "home" / "Product" / "Product.exe",
                              PeFileBuilder().fileVersion({5, 4, 3, 2}).build());

@@ -1,10 +1,12 @@
 #include "UpdateManager/scan/Scanner.h"
 #include "UpdateManager/scan/FileVersionFinder.h"
 #include "UpdateManager/scan/RegKeyVersionFinder.h"
+#include "platform/Platform.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/PeFileBuilder.h"
 #include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/TestSystem.h"
 
 #include <gtest/gtest.h>
 
@@ -131,7 +133,10 @@ TEST_F(ScannerDefinition, UnsupportedRulesAreSkippedWithTheirWarnings)
     EXPECT_EQ(kinds(scanner, "PRD-1"), "fr");
     const auto* file =
         dynamic_cast<const FileVersionFinder*>(scanner.findersOf("PRD-1")->members()[0].get());
-    EXPECT_EQ(file->filePath().string(), "/opt/Vendor/Product.exe");
+    std::string programFiles;
+    ASSERT_TRUE(Veltora::Platform::knownFolderPath(Veltora::Platform::KnownFolder::ProgramFilesX86,
+                                                   programFiles));
+    EXPECT_EQ(file->filePath().string(), programFiles + "/Vendor/Product.exe");
     std::vector<LogEntry> expected =
         warnings({"Missing a string in RegkeyVersionFinder definition in json 'regkey'",
                   "Could not add Unknown Rule 'regkey'", "Could not add Unknown Rule 'zip'"});
@@ -220,6 +225,12 @@ namespace
 class ProductScan : public testing::Test
 {
 protected:
+    void SetUp() override
+    {
+        if (!userSettingsFollowTheEnvironment())
+            GTEST_SKIP() << "its files are reached through HOME and a Wine prefix's registry file";
+    }
+
     ProductScan()
     {
         environment.set("HOME", (folder / "home").string());

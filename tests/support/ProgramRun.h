@@ -21,7 +21,8 @@ struct ProgramRun
 // Runs `program` (looked up in PATH when it has no slash) with `arguments` (argument 0
 // not included) as a real child process, standard input from /dev/null, and its standard
 // output and error captured apart. A program still running at the deadline is killed.
-// Throws std::runtime_error when it cannot be started.
+// Throws std::runtime_error when it cannot be started. POSIX systems only: it runs the
+// build machine's own programs (openssl, the publishing tool, nginx).
 ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
                       std::chrono::milliseconds deadline = std::chrono::seconds(60));
 

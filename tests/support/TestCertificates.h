@@ -8,9 +8,9 @@
 namespace Veltora::Testing
 {
 
-// Certificates for TLS tests, made at test time with the openssl command line into a
-// temporary folder: a test CA, and server certificates that a client trusting only that
-// CA must accept or reject:
+// Certificates for TLS tests in a temporary folder, as tests/support/make-test-certificates.sh
+// makes them: a test CA, and server certificates that a client trusting only that CA must
+// accept or reject:
 //
 //     trusted()     for 127.0.0.1 (IP address), signed by the CA     -> accepted
 //     selfSigned()  for 127.0.0.1, signed by itself                   -> not trusted
@@ -22,7 +22,7 @@ namespace Veltora::Testing
 class TestCertificates
 {
 public:
-    // Runs openssl; throws std::runtime_error with its output when a step fails.
+    // Throws std::runtime_error with the reason when the certificates cannot be made.
     TestCertificates();
     TestCertificates(const TestCertificates&) = delete;
     TestCertificates& operator=(const TestCertificates&) = delete;

@@ -9,41 +9,26 @@
 // replaces itself through the platform layer by PROGRAM with the argument vector
 // PROGRAM ARGS...; exits with 1 when that fails.
 #include "platform/Platform.h"
+#include "tests/support/probe/ProbeProcessState.h"
 
-#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
+
+using namespace Veltora::Testing;
 
 namespace
 {
-std::string statusLine(const std::string& name)
+// The file name in a path with either separator.
+std::string fileNameOf(const char* path)
 {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.compare(0, name.size() + 1, name + ":") == 0)
-            return line.substr(line.find_first_not_of(" \t", name.size() + 1));
-    return "?";
-}
-
-// Taken before anything else is opened; the listing's own descriptor is left out.
-std::vector<int> openDescriptors()
-{
-    std::vector<int> descriptors;
-    DIR* listing = opendir("/proc/self/fd");
-    if (listing == nullptr)
-        return descriptors;
-    while (const dirent* entry = readdir(listing))
-        if (entry->d_name[0] != '.' && std::atoi(entry->d_name) != dirfd(listing))
-            descriptors.push_back(std::atoi(entry->d_name));
-    closedir(listing);
-    return descriptors;
+    const std::string text(path);
+    const std::size_t separator = text.find_last_of("/\\");
+    return separator == std::string::npos ? text : text.substr(separator + 1);
 }
 
 void record(int argc, char** argv)
@@ -51,20 +36,19 @@ void record(int argc, char** argv)
     const char* folder = std::getenv("CHILD_PROBE_RECORD_DIR");
     if (folder == nullptr)
         return;
-    const std::vector<int> descriptors = openDescriptors();
+    const std::vector<int> descriptors = openDescriptorsOfThisProcess();
     std::ostringstream text;
     text << "arguments " << argc << '\n';
     for (int index = 0; index < argc; ++index)
         text << std::strlen(argv[index]) << ' ' << argv[index] << '\n';
-    text << "blocked " << statusLine("SigBlk") << '\n';
-    text << "ignored " << statusLine("SigIgn") << '\n';
+    text << "blocked " << blockedSignalsOfThisProcess() << '\n';
+    text << "ignored " << ignoredSignalsOfThisProcess() << '\n';
     text << "descriptors";
     for (const int descriptor : descriptors)
         text << ' ' << descriptor;
     text << '\n';
 
-    const char* slash = std::strrchr(argv[0], '/');
-    const std::string file = std::string(folder) + "/" + (slash ? slash + 1 : argv[0]) + ".record";
+    const std::string file = std::string(folder) + "/" + fileNameOf(argv[0]) + ".record";
     {
         std::ofstream out(file + ".part", std::ios::binary | std::ios::trunc);
         out << text.str();
@@ -74,18 +58,7 @@ void record(int argc, char** argv)
 
 int replaceDirty(int argc, char** argv)
 {
-    std::signal(SIGPIPE, SIG_IGN);
-    std::signal(SIGUSR1, SIG_IGN);
-    std::signal(SIGHUP, SIG_IGN);
-    sigset_t blocked;
-    sigemptyset(&blocked);
-    sigaddset(&blocked, SIGUSR2);
-    sigaddset(&blocked, SIGTERM);
-    sigprocmask(SIG_BLOCK, &blocked, nullptr);
-    const int inherited = open("/dev/null", O_RDONLY);
-    const int duplicate = dup2(inherited, 9);
-    (void)duplicate;
-
+    spoilProcessState();
     std::vector<std::string> arguments(argv + 2, argv + argc);
     Veltora::Platform::replaceProcess(arguments.front(), arguments);
     return 1;

@@ -1,0 +1,11 @@
+#include "tests/support/TestSystem.h"
+
+namespace Veltora::Testing
+{
+
+bool userSettingsFollowTheEnvironment()
+{
+    return true;
+}
+
+} // namespace Veltora::Testing
