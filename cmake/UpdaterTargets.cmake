@@ -59,10 +59,27 @@ function(updater_library name)
                           Veltora::warnings)
 endfunction()
 
-# A program of the current folder.
+# Every Windows program declares UTF-8 as its ANSI code page in its manifest (Windows 10
+# version 1903 and later, and Wine, follow it): the narrow texts of the C run time, the
+# file-system library and the system calls are then UTF-8, so paths and arguments with any
+# character (a user folder named "Zoë 日本") reach the system whole.
+function(updater_windows_manifest target)
+    if(WIN32)
+        set(manifestFile ${PROJECT_SOURCE_DIR}/cmake/windows/utf8-code-page.manifest)
+        configure_file(${PROJECT_SOURCE_DIR}/cmake/windows/Utf8CodePage.rc.in
+                       ${PROJECT_BINARY_DIR}/Utf8CodePage.rc @ONLY)
+        target_sources(${target} PRIVATE ${PROJECT_BINARY_DIR}/Utf8CodePage.rc)
+    endif()
+endfunction()
+
+# A program of the current folder. SYSTEM_CODE_PAGE leaves out the UTF-8 manifest, for
+# the tests of the platform layer in the system's own ANSI code page.
 function(updater_program name)
-    cmake_parse_arguments(ARG "" "" "SOURCES;LINKS" ${ARGN})
+    cmake_parse_arguments(ARG "SYSTEM_CODE_PAGE" "" "SOURCES;LINKS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
+    if(NOT ARG_SYSTEM_CODE_PAGE)
+        updater_windows_manifest(${name})
+    endif()
     updater_include_folder(${name} PRIVATE)
     target_link_libraries(${name} PRIVATE ${ARG_LINKS} Veltora::warnings)
 endfunction()
@@ -71,7 +88,8 @@ endfunction()
 # labelled "unit" (run in every build) or "e2e" (normal build only). ENVIRONMENT sets
 # variables ("NAME=value") for every test case of the executable. Windows test programs
 # have an entry point of their own (Veltora::wine_test_main) and list their tests when
-# ctest runs them through Wine, not while they are built.
+# ctest runs them through Wine, not while they are built, after the TLS test certificates
+# have been made on the build machine.
 function(updater_test name)
     cmake_parse_arguments(ARG "" "LABEL" "SOURCES;LINKS;ENVIRONMENT" ${ARGN})
     if(NOT ARG_LABEL)
@@ -79,9 +97,11 @@ function(updater_test name)
     endif()
     set(testMain GTest::gtest_main)
     set(discovery DISCOVERY_TIMEOUT 60)
+    set(fixtures)
     if(WIN32)
         set(testMain Veltora::wine_test_main)
         set(discovery DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
+        set(fixtures FIXTURES_REQUIRED test_certificates)
     endif()
     updater_program(${name} SOURCES ${ARG_SOURCES}
                     LINKS ${ARG_LINKS} GTest::gtest GTest::gmock ${testMain})
@@ -89,5 +109,6 @@ function(updater_test name)
     if(ARG_ENVIRONMENT)
         set(environment ENVIRONMENT "${ARG_ENVIRONMENT}")
     endif()
-    gtest_discover_tests(${name} ${discovery} PROPERTIES LABELS ${ARG_LABEL} ${environment})
+    gtest_discover_tests(${name} ${discovery}
+                         PROPERTIES LABELS ${ARG_LABEL} ${environment} ${fixtures})
 endfunction()

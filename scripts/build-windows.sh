@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Cross-builds the whole updater for 64-bit Windows with Debian's mingw-w64 toolchain: the
 # libraries from Debian's sources first (scripts/windows-deps.sh, cached outside the
-# checkout), then the engine, updater.exe and the engine's test programs in
-# build-windows-full, and the shipped form of the program, BUILD/stripped/updater.exe.
-# Prints that file's path, its size and the DLLs it imports.
+# checkout), then the engine, updater.exe and the engine's test programs in build-windows,
+# and the shipped form of the program, build-windows/stripped/updater.exe. Prints that
+# file's path, its size and the DLLs it imports.
 #
 #   scripts/build-windows.sh [--app]      --app: only updater.exe and its stripped copy
 #
-# UPDATER_WINDOWS_FULL_BUILD sets the build folder, JOBS the parallelism (default 2).
+# UPDATER_WINDOWS_BUILD sets the build folder, JOBS the parallelism (default 2).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,7 +18,7 @@ case "${1:-}" in
     *) echo "usage: scripts/build-windows.sh [--app]" >&2; exit 2 ;;
 esac
 jobs=${JOBS:-2}
-build=${UPDATER_WINDOWS_FULL_BUILD:-build-windows-full}
+build=${UPDATER_WINDOWS_BUILD:-build-windows}
 
 prefix=$(scripts/windows-deps.sh)
 echo "=== $build (mingw-w64, libraries from $prefix)"

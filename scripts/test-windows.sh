@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
-# Cross-builds the platform layer, the log engine and their tests for Windows with Debian's
-# mingw-w64 toolchain (build-windows) and runs the tests under Wine, in a fresh Wine prefix
-# inside a temporary folder of its own. Installs the cross compiler and Wine when they are
-# missing; exits non-zero when they cannot be installed or a test fails.
+# Cross-builds the whole updater for Windows (scripts/build-windows.sh: the libraries from
+# Debian's sources, cached, then the engine, updater.exe and the test programs in
+# build-windows) and runs its tests under Wine, in a fresh Wine prefix inside a temporary
+# folder of its own, then the end-to-end run of updater.exe (scripts/test-windows-e2e.sh,
+# with the demo server of the Linux build, LINUX_BUILD, default build). Installs the cross compiler and Wine when they are missing; exits
+# non-zero when they cannot be installed or a test fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/packages.sh
 
 jobs=${JOBS:-2}
-build=${UPDATER_WINDOWS_BUILD:-build-windows}
-packages=(cmake g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine wine64)
+export UPDATER_WINDOWS_BUILD=${UPDATER_WINDOWS_BUILD:-build-windows}
+build=$UPDATER_WINDOWS_BUILD
+packages=(cmake g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine wine64
+    openssl xvfb xdotool imagemagick)
 
 tools_present() {
     command -v x86_64-w64-mingw32-g++-posix &&
@@ -25,10 +29,7 @@ if ! tools_present >/dev/null; then
     exit 1
 fi
 
-echo "=== $build (mingw-w64, tests under Wine)"
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$jobs"
+JOBS=$jobs scripts/build-windows.sh
 
 # Everything Wine writes stays in the scratch folder: the prefix and the home folder it
 # links the user's folders into. No display: nothing may wait for a window.
@@ -51,4 +52,6 @@ wineboot -i >"$scratch/wineboot.log" 2>&1 || {
 }
 wineserver -w
 
-ctest --test-dir "$build" -L wine -j "$jobs" --output-on-failure --timeout 300
+echo "=== $build: tests under Wine"
+ctest --test-dir "$build" -j "$jobs" --output-on-failure --timeout 300
+scripts/test-windows-e2e.sh "$build" "${LINUX_BUILD:-build}"

@@ -2,8 +2,8 @@
 # Builds everything and runs all tests: once in a normal build, whose installation and
 # Debian package are then checked, then the engine's unit tests again under
 # AddressSanitizer with UndefinedBehaviorSanitizer, and under ThreadSanitizer, then the
-# fuzz targets briefly, and the platform layer and log engine under Wine. Exits non-zero
-# when any test fails.
+# fuzz targets briefly, and at last the whole updater cross-built for Windows with its tests
+# run under Wine (scripts/test-windows.sh). Exits non-zero when any test fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -29,5 +29,6 @@ TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(pwd)/tests/
 # Every parser of outside input under libFuzzer (clang): its committed corpus, then a
 # bounded number of new inputs each.
 run_build build-fuzz fuzz -DUPDATER_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
-# The platform layer and the log engine once more, cross-built for Windows and run under Wine.
+# The Windows build: its libraries from Debian's sources (cached), the engine's suites and the
+# Windows tests under Wine.
 JOBS=$jobs scripts/test-windows.sh

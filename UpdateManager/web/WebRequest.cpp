@@ -100,12 +100,15 @@ std::string pemOf(const std::string& der)
 // library cannot read is left out; the others still count.
 void trustSystemRootStore(Poco::Net::Context& context)
 {
-    for (const std::string& der : Platform::trustedRootCertificates())
+    const std::vector<std::string> certificates = Platform::trustedRootCertificates();
+    std::size_t trusted = 0;
+    for (const std::string& der : certificates)
     {
         try
         {
             std::istringstream pem(pemOf(der));
             context.addCertificateAuthority(Poco::Crypto::X509Certificate(pem));
+            ++trusted;
         }
         catch (const Poco::Exception& error)
         {
@@ -113,6 +116,9 @@ void trustSystemRootStore(Poco::Net::Context& context)
                                      "A CA of the system store is left out: ", error.displayText());
         }
     }
+    if (!certificates.empty())
+        CLog::getInstance()->log(LogCategory::web, LogDebug, "Trusting ", trusted,
+                                 " CAs of the system's certificate store");
 }
 
 // The TLS settings of every https request in the process, with TLS 1.2 at least. The

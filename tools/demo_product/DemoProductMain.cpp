@@ -1,13 +1,16 @@
 // The demo product and its installer, in one small program.
 //
-// Installed as "veltora-demo" it is the product: it says which version started (from the
-// VERSION file beside it) and with which arguments.
+// Installed as "veltora-demo" ("veltora-demo.exe" on Windows) it is the product: it says
+// which version started (from the VERSION file beside it) and with which arguments, and
+// with VELTORA_DEMO_RECORD set it also writes them to that file, one argument a line.
 //
 // Under any other name it is the installer of a release: it copies itself to
 // $VELTORA_DEMO_HOME/bin/veltora-demo (default ~/.local/share/veltora-demo) and records
-// its version there. It takes "/SILENT" as the updater passes it and exits 0 on success.
+// its version there, and adds a line to bin/INSTALLS saying whether it ran silently. It
+// takes "/SILENT" as the updater passes it and exits 0 on success.
 // VELTORA_DEMO_VERSION overrides the version it installs (the demo uses it to set up an
-// older installation first).
+// older installation first). While the file VELTORA_DEMO_FAIL_ONCE names exists, the
+// installer removes it and fails with exit code 1 (so a retry succeeds).
 #include "platform/Platform.h"
 
 #include <boost/filesystem/fstream.hpp>
@@ -22,7 +25,7 @@ namespace fs = boost::filesystem;
 
 namespace
 {
-const char* const productName = "veltora-demo";
+const std::string productName = std::string("veltora-demo") + DEMO_EXECUTABLE_SUFFIX;
 
 std::string environment(const char* name)
 {
@@ -65,7 +68,23 @@ int runProduct(const fs::path& self, int argc, char** argv)
     for (int index = 1; index < argc; ++index)
         std::cout << " [" << argv[index] << "]";
     std::cout << std::endl;
+
+    const std::string record = environment("VELTORA_DEMO_RECORD");
+    if (!record.empty())
+    {
+        std::string lines = "version " + version + "\n";
+        for (int index = 1; index < argc; ++index)
+            lines += std::string("argument ") + argv[index] + "\n";
+        replaceFile(record, lines);
+    }
     return 0;
+}
+
+// A failure on request, once, for the updater's "Launch Installer" retry.
+bool failsThisTime()
+{
+    const std::string marker = environment("VELTORA_DEMO_FAIL_ONCE");
+    return !marker.empty() && fs::remove(marker);
 }
 
 int runInstaller(const fs::path& self, int argc, char** argv)
@@ -77,13 +96,20 @@ int runInstaller(const fs::path& self, int argc, char** argv)
 
     std::cout << "Veltora Demo installer " << version << (silent ? " (silent)" : " (interactive)")
               << ": installing into " << bin.string() << std::endl;
+    if (failsThisTime())
+    {
+        std::cout << "Veltora Demo installer: failing once, as asked" << std::endl;
+        return 1;
+    }
     fs::create_directories(bin);
-    const fs::path partial = bin / (std::string(productName) + ".partial");
+    const fs::path partial = bin / (productName + ".partial");
     fs::copy_file(self, partial, fs::copy_options::overwrite_existing);
     fs::permissions(partial, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exe |
                                  fs::perms::others_read | fs::perms::others_exe);
     fs::rename(partial, bin / productName);
     replaceFile(bin / "VERSION", version + "\n");
+    fs::ofstream(bin / "INSTALLS", std::ios::app)
+        << version << (silent ? " silent" : " interactive") << "\n";
     std::cout << "Veltora Demo installer: version " << version << " installed" << std::endl;
     return 0;
 }

@@ -75,7 +75,8 @@ UpdaterWindow::UpdaterWindow(const std::string& sku, const std::string& server,
           "main", [this] { onLaunchInstaller(); }, [this] { closeButtonPressed(); }),
       logWindow("Log window"),
       manager("", serverOrDefault(server), Platform::platformWord(), std::move(signingKey)),
-      productKey{sku, "soft"}, view(*this), policy(manager, productKey, view)
+      productKey{sku, "soft"}, view(*this), policy(manager, productKey, view),
+      repaintsNeedForcing(Platform::isRunningUnderWine())
 {
 }
 
@@ -125,8 +126,17 @@ void UpdaterWindow::closeButtonPressed()
     juce::JUCEApplicationBase::quit();
 }
 
+void UpdaterWindow::forcePendingRepaints()
+{
+    if (!repaintsNeedForcing)
+        return;
+    if (juce::ComponentPeer* peer = getPeer())
+        peer->performAnyPendingRepaintsNow();
+}
+
 void UpdaterWindow::timerCallback()
 {
+    forcePendingRepaints();
     policy.onTick();
 }
 

@@ -88,12 +88,17 @@ private:
     // Ends the process with status 1, before the window is shown.
     [[noreturn]] void abandonStart();
 
+    void forcePendingRepaints();
+
     UpdaterPanel panel;
     SecondaryWindow logWindow;
     UpdateManager::UpdateManager manager;
     UpdateManager::ProductKey productKey;
     PanelView view;
     UpdatePolicy policy;
+    // JUCE paints a Windows window when the display reports a vertical blank, which Wine
+    // never does: there the timer paints what is pending.
+    const bool repaintsNeedForcing;
 };
 
 } // namespace Veltora::Updater
