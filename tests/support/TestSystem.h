@@ -8,4 +8,8 @@ namespace Veltora::Testing
 // systems. Windows takes them from the user's profile and its own registry.
 bool userSettingsFollowTheEnvironment();
 
+// Whether a test can start the build machine's own programs (tinyproxy, nginx, openssl)
+// through ChildProcess: POSIX systems. A Windows test program, run under Wine, cannot.
+bool buildMachineProgramsCanRun();
+
 } // namespace Veltora::Testing

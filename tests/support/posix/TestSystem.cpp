@@ -8,4 +8,9 @@ bool userSettingsFollowTheEnvironment()
     return true;
 }
 
+bool buildMachineProgramsCanRun()
+{
+    return true;
+}
+
 } // namespace Veltora::Testing

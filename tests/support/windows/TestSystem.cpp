@@ -8,4 +8,9 @@ bool userSettingsFollowTheEnvironment()
     return false;
 }
 
+bool buildMachineProgramsCanRun()
+{
+    return false;
+}
+
 } // namespace Veltora::Testing
