@@ -177,7 +177,7 @@ std::optional<ProxySettings::Exception> ProxySettings::parseException(std::strin
         const auto network = ipAddress(entry.substr(0, slash));
         if (!network || length.empty() || length.size() > 3 ||
             length.find_first_not_of("0123456789") != std::string::npos ||
-            static_cast<unsigned>(std::stoi(length)) > network->length() * 8)
+            static_cast<unsigned>(std::stoi(length)) > static_cast<unsigned>(network->length()) * 8)
             return std::nullopt;
         exception.host = comparableHost(entry.substr(0, slash));
         exception.prefixLength = static_cast<unsigned>(std::stoi(length));

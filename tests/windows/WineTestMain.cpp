@@ -3,9 +3,11 @@
 // test names that ctest reads from the test list. Crashes report to standard error instead
 // of waiting in a dialog box. Winsock is started for the tests' servers and requests:
 // GCC builds of POCO do not start it by themselves.
-#include <windows.h>
 
+// POCO's network header brings winsock2.h, which must come before windows.h.
 #include <Poco/Net/Net.h>
+
+#include <windows.h>
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,6 @@
 // The process entry point: runs the JUCE application, then either replaces the process
 // by the updated product or closes the log engine, whose final flush prints what is left.
+#include "updater/app/ApplicationRun.h"
 #include "updater/app/JUCEUpdaterApplication.h"
 #include "updater/cli/CommandLine.h"
 #include "updater/cli/ExitStatus.h"
@@ -51,7 +52,7 @@ int main(int argc, char* argv[])
     juce::JUCEApplicationBase::createInstance = &createApplication;
     // Its result is not the process's: a run that reaches the next line ends with 0 when the
     // product was updated and 2 when the update did not complete.
-    juce::JUCEApplicationBase::main(argc, const_cast<const char**>(argv));
+    Veltora::Updater::runJuceApplication(argc, argv);
 
     Veltora::Updater::relaunchProduct();
 
