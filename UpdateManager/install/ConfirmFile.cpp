@@ -53,7 +53,8 @@ ConfirmRecord loadConfirmFile(const std::string& fileName)
 void saveConfirmFile(const std::string& fileName, const ConfirmRecord& record)
 {
     const std::string text = confirmFileText(record);
-    std::ofstream file(fileName);
+    // The same bytes on every system: no "\r\n" for the line ends on Windows.
+    std::ofstream file(fileName, std::ios::binary);
     if (!file)
         throw json_parser_error("cannot open file", fileName, 0);
     file << text;

@@ -40,7 +40,7 @@ TEST_F(UpdateRoad, OneUpdateGoesFromServerQueryToFinishedInstall)
     // Where the scanner finds the installed product; the "installation" puts it there.
     const fs::path installedProgram = root / "Program" / "Alpha.exe";
     writeFile(root / "scanner.json", R"({"scanner": [{"name": "Alpha", "sku": "ALPHA",
-        "rules": [{"file": ")" + installedProgram.string() +
+        "rules": [{"file": ")" + installedProgram.generic_string() +
                                          R"("}]}]})");
     createManager((root / "scanner.json").string());
     publish(Release{});

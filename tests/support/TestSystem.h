@@ -12,4 +12,11 @@ bool userSettingsFollowTheEnvironment();
 // through ChildProcess: POSIX systems. A Windows test program, run under Wine, cannot.
 bool buildMachineProgramsCanRun();
 
+// Whether environment variable names differ by case (http_proxy beside HTTP_PROXY): POSIX
+// systems. Windows holds one variable for both.
+bool environmentNamesAreCaseSensitive();
+
+// Whether a file name may hold a double quote: POSIX systems, not Windows.
+bool fileNamesMayHoldQuotes();
+
 } // namespace Veltora::Testing

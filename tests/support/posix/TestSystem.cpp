@@ -13,4 +13,14 @@ bool buildMachineProgramsCanRun()
     return true;
 }
 
+bool environmentNamesAreCaseSensitive()
+{
+    return true;
+}
+
+bool fileNamesMayHoldQuotes()
+{
+    return true;
+}
+
 } // namespace Veltora::Testing

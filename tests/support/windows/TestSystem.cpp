@@ -13,4 +13,14 @@ bool buildMachineProgramsCanRun()
     return false;
 }
 
+bool environmentNamesAreCaseSensitive()
+{
+    return false;
+}
+
+bool fileNamesMayHoldQuotes()
+{
+    return false;
+}
+
 } // namespace Veltora::Testing
