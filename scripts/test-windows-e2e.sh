@@ -28,9 +28,10 @@ updater=$windows_build/updater/app/updater.exe
 installer_program=$windows_build/tools/demo_product/demo_product.exe
 window_click=$windows_build/tests/windows/window_click.exe
 server=$linux_build/tools/demo_server/demo_server
-if [ ! -x "$server" ]; then
+publish=$linux_build/tools/publish/updater-publish
+if [ ! -x "$server" ] || [ ! -x "$publish" ]; then
     cmake -S . -B "$linux_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-    cmake --build "$linux_build" -j "${JOBS:-2}" --target demo_server
+    cmake --build "$linux_build" -j "${JOBS:-2}" --target demo_server updater-publish
 fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/updater-wine-e2e.XXXXXX")
@@ -82,14 +83,13 @@ wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell
     /v '{374DE290-123F-4565-9164-39C4925E467B}' /t REG_EXPAND_SZ \
     /d "$(windows_path "$downloads")" /f >/dev/null 2>&1
 
-# Release 2.0.0 of the demo product, whose installer is the Windows demo program.
-mkdir -p "$work/releases/veltora-demo"
-cp "$installer_program" "$work/releases/veltora-demo/VeltoraDemo-2.0.0-setup.exe"
-cat >"$work/releases/veltora-demo/release.json" <<'JSON'
-{"name": "Veltora Demo", "version": "2.0.0", "installer": "VeltoraDemo-2.0.0-setup.exe"}
-JSON
-size=$(stat -c %s "$work/releases/veltora-demo/VeltoraDemo-2.0.0-setup.exe")
-"$server" --releases "$work/releases" --port-file "$work/port" --rate $((size / 3)) \
+# Release 2.0.0 of the demo product for Windows, whose installer is the Windows demo
+# program, published with updater-publish into the folder the demo server serves.
+installer=$work/VeltoraDemo-2.0.0-setup.exe
+cp "$installer_program" "$installer"
+size=$(stat -c %s "$installer")
+mkdir -p "$work/site"
+"$server" --site "$work/site" --port-file "$work/port" --rate $((size / 3)) \
     --cut-transfers 1 >"$work/server.log" 2>&1 &
 pids+=($!)
 wait_for 30 test -s "$work/port" || {
@@ -97,6 +97,12 @@ wait_for 30 test -s "$work/port" || {
     exit 1
 }
 port=$(cat "$work/port")
+"$publish" --sku veltora-demo --platform windows --version 2.0.0 --name "Veltora Demo" \
+    --base-url "http://127.0.0.1:$port" --out "$work/site" "$installer" >"$work/publish.log" 2>&1 || {
+    cat "$work/publish.log"
+    echo "updater-publish could not publish the release"
+    exit 1
+}
 export VELTORA_DEMO_HOME
 VELTORA_DEMO_HOME=$(windows_path "$work/product")
 product="$VELTORA_DEMO_HOME\\bin\\veltora-demo.exe"

@@ -108,7 +108,7 @@ int runInstaller(const fs::path& self, int argc, char** argv)
                                  fs::perms::others_read | fs::perms::others_exe);
     fs::rename(partial, bin / productName);
     replaceFile(bin / "VERSION", version + "\n");
-    fs::ofstream(bin / "INSTALLS", std::ios::app)
+    fs::ofstream(bin / "INSTALLS", std::ios::app | std::ios::binary)
         << version << (silent ? " silent" : " interactive") << "\n";
     std::cout << "Veltora Demo installer: version " << version << " installed" << std::endl;
     return 0;
