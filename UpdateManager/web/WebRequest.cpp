@@ -9,8 +9,8 @@
 #include "log/LogCategory.h"
 #include "platform/Platform.h"
 
-#include <Poco/Base64Encoder.h>
 #include <Poco/Crypto/X509Certificate.h>
+#include <Poco/Exception.h>
 #include <Poco/Net/Context.h>
 #include <Poco/Net/HTTPBasicCredentials.h>
 #include <Poco/Net/HTTPClientSession.h>
@@ -27,6 +27,8 @@
 #include <boost/algorithm/string/predicate.hpp>
 #include <boost/algorithm/string/trim.hpp>
 #include <boost/property_tree/json_parser.hpp>
+#include <openssl/err.h>
+#include <openssl/x509.h>
 
 #include <cctype>
 #include <cstdlib>
@@ -82,17 +84,17 @@ Poco::Net::Context::Params clientParams()
     return params;
 }
 
-// A DER-encoded certificate as the PEM text the TLS library reads.
-std::string pemOf(const std::string& der)
+// The certificate whose DER bytes are `der`; throws when OpenSSL cannot read them.
+Poco::Crypto::X509Certificate certificateOf(const std::string& der)
 {
-    std::ostringstream pem;
-    pem << "-----BEGIN CERTIFICATE-----\n";
-    Poco::Base64Encoder encoder(pem);
-    encoder.rdbuf()->setLineLength(64);
-    encoder << der;
-    encoder.close();
-    pem << "\n-----END CERTIFICATE-----\n";
-    return pem.str();
+    const auto* bytes = reinterpret_cast<const unsigned char*>(der.data());
+    X509* certificate = d2i_X509(nullptr, &bytes, static_cast<long>(der.size()));
+    if (certificate == nullptr)
+    {
+        ERR_clear_error();
+        throw Poco::DataFormatException("not a certificate OpenSSL can read");
+    }
+    return Poco::Crypto::X509Certificate(certificate);
 }
 
 // Where OpenSSL does not read the system's trusted CAs itself (Windows, whose OpenSSL knows
@@ -106,8 +108,7 @@ void trustSystemRootStore(Poco::Net::Context& context)
     {
         try
         {
-            std::istringstream pem(pemOf(der));
-            context.addCertificateAuthority(Poco::Crypto::X509Certificate(pem));
+            context.addCertificateAuthority(certificateOf(der));
             ++trusted;
         }
         catch (const Poco::Exception& error)
