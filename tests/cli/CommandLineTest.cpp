@@ -6,10 +6,13 @@
 #include "tests/support/ChildProbeRecord.h"
 #include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <optional>
 
 using namespace Veltora::Updater;
 using Arguments = std::vector<std::string>;
@@ -146,9 +149,17 @@ TEST(Relaunch, ReplacesTheProcessWithTheArgumentsExactlyAsGiven)
 
     EXPECT_EQ(runRelaunchProbe(given), 0);
 
-    const auto record = Veltora::Testing::readChildProbeRecord(
-        folder.path(), boost::filesystem::path(product).filename().string());
-    ASSERT_TRUE(record);
+    // Where the system cannot replace a process (Windows), the product is started beside it
+    // and may still be running.
+    std::optional<Veltora::Testing::ChildProbeRecord> record;
+    ASSERT_TRUE(Veltora::Testing::waitUntil(
+        [&]
+        {
+            record = Veltora::Testing::readChildProbeRecord(
+                folder.path(), boost::filesystem::path(product).filename().string());
+            return record.has_value();
+        },
+        std::chrono::seconds(30)));
     EXPECT_EQ(record->arguments, given);
     EXPECT_TRUE(record->startedClean()) << *record;
 }
