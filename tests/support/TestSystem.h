@@ -16,6 +16,9 @@ bool buildMachineProgramsCanRun();
 // systems. Windows holds one variable for both.
 bool environmentNamesAreCaseSensitive();
 
+// The line end the platform layer writes text files with ("\n"; "\r\n" on Windows).
+const char* textFileLineEnd();
+
 // Whether a file name may hold a double quote: POSIX systems, not Windows.
 bool fileNamesMayHoldQuotes();
 

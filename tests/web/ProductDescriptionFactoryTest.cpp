@@ -6,6 +6,7 @@
 #include "tests/support/JsonTree.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/TestSystem.h"
 #include "tests/support/TextSearch.h"
 
 #include <boost/filesystem.hpp>
@@ -80,7 +81,9 @@ TEST_F(ProductDescriptionFactoryTest, FillsEveryMemberAndSavesTheReleaseNotes)
               "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     EXPECT_EQ(description.signature, "c2lnbmF0dXJl");
 
-    EXPECT_EQ(readFile(folder / "temp" / "ABC.html"), "<h1>2.0.1</h1>\n<p>Fixes</p>\n");
+    const std::string lineEnd = textFileLineEnd();
+    EXPECT_EQ(readFile(folder / "temp" / "ABC.html"),
+              "<h1>2.0.1</h1>" + lineEnd + "<p>Fixes</p>" + lineEnd);
     EXPECT_EQ(countOf(text, "| description     | error  | Resources Folder not yet defined\n"), 1u)
         << text;
 }

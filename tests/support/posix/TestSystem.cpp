@@ -18,6 +18,11 @@ bool environmentNamesAreCaseSensitive()
     return true;
 }
 
+const char* textFileLineEnd()
+{
+    return "\n";
+}
+
 bool fileNamesMayHoldQuotes()
 {
     return true;

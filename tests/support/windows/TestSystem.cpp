@@ -18,6 +18,11 @@ bool environmentNamesAreCaseSensitive()
     return false;
 }
 
+const char* textFileLineEnd()
+{
+    return "\r\n";
+}
+
 bool fileNamesMayHoldQuotes()
 {
     return false;
