@@ -40,10 +40,13 @@ struct ShellMemoryRelease
 using ShellPath = std::unique_ptr<wchar_t, ShellMemoryRelease>;
 
 // The shell allocates the path even when the call fails; it is released in every case.
+// The folder need not exist: a Downloads folder the user removed is made again where the
+// user's setting puts it, as on the other systems, and the version finders check each file.
 ShellPath shellFolderPath(KnownFolder folder)
 {
     PWSTR path = nullptr;
-    const HRESULT result = SHGetKnownFolderPath(folderId(folder), 0, nullptr, &path);
+    const HRESULT result =
+        SHGetKnownFolderPath(folderId(folder), KF_FLAG_DONT_VERIFY, nullptr, &path);
     ShellPath owned(path);
     if (FAILED(result))
         owned.reset();
