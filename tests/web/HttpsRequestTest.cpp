@@ -321,7 +321,8 @@ TEST(HttpTestServerExecutable, ServesAFolderOverTlsAndRefusesUnusableCertificate
     request.setStartOffset(4);
     const std::string tail =
         listening ? downloadText(request, "https://127.0.0.1:" + port + "/installer.bin") : "";
-    Poco::Process::kill(server);
+    // By its id: killing through the handle closes it on Windows, and the wait would fail.
+    Poco::Process::kill(server.id());
     server.wait();
 
     EXPECT_EQ(refusedStatus, 1);
