@@ -34,14 +34,9 @@ if [ ! -x "$server" ] || [ ! -x "$publish" ]; then
     cmake --build "$linux_build" -j "${JOBS:-2}" --target demo_server updater-publish
 fi
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/updater-wine-e2e.XXXXXX")
-pids=()
-finish() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap finish EXIT
+source scripts/lib/background.sh
+make_work_folder updater-wine-e2e
+work=$work_folder
 
 failures=0
 check() {
@@ -68,13 +63,7 @@ wait_for() {
 
 windows_path() { winepath -w "$1" 2>/dev/null; }
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-pids+=($!)
-wait_for 30 test -s "$work/display" || {
-    echo "Xvfb did not start"
-    exit 1
-}
-export DISPLAY=:$(head -1 "$work/display")
+start_xvfb_unless_display
 
 # The user's Downloads folder lies below a folder whose name no ANSI code page holds.
 downloads="$work/Zoë 日本/Downloads"
@@ -89,14 +78,12 @@ installer=$work/VeltoraDemo-2.0.0-setup.exe
 cp "$installer_program" "$installer"
 size=$(stat -c %s "$installer")
 mkdir -p "$work/site"
-"$server" --site "$work/site" --port-file "$work/port" --rate $((size / 3)) \
-    --cut-transfers 1 >"$work/server.log" 2>&1 &
-pids+=($!)
-wait_for 30 test -s "$work/port" || {
-    echo "the demo server did not start"
+start_server "$work/port" "$server" --site "$work/site" --rate $((size / 3)) \
+    --cut-transfers 1 >"$work/server.log" 2>&1 || {
+    cat "$work/server.log"
     exit 1
 }
-port=$(cat "$work/port")
+port=$server_port
 "$publish" --sku veltora-demo --platform windows --version 2.0.0 --name "Veltora Demo" \
     --base-url "http://127.0.0.1:$port" --out "$work/site" "$installer" >"$work/publish.log" 2>&1 || {
     cat "$work/publish.log"
@@ -115,7 +102,7 @@ if [ -n "$screenshot" ]; then
         window=$(xdotool search --onlyvisible --name '^Auto Update$' | head -1)
         import -silent -window "$window" "png:$screenshot"
     ) &
-    pids+=($!)
+    background_pids+=($!)
 fi
 
 echo "=== Windows end-to-end run 1: update, resume, silent install, relaunch"

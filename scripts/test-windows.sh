@@ -55,17 +55,8 @@ wineserver -w
 # Tests that still fail under Wine, each with its symptom; they run in the Linux build.
 # Remove a line once its test passes here.
 known_failures=(
-    # Poco::Process::launch/kill of http_test_server.exe throws "System exception".
-    'HttpTestServerExecutable\.'
-    # The notes are written through the links that boost::filesystem makes under Wine, and
-    # the removed current folder of TempCannotBeCreated is still there ("Sharing violation").
-    'ProductDescriptionFactory/UnwritableNotes\.'
     # The registry finder reads no version from the key the test writes.
     'RegistryFinding\.'
-    # With the Downloads folder missing, a third thread still runs when the manager is gone
-    # (3 threads against 2 at the start).
-    'DownloadRoad\.MissingDownloadFolderIsCreatedWhenItsParentExists'
-    'NoDownloadsFolderTest\.MeansNoDownloadAndAnError/FromTheStart'
 )
 exclude=$(IFS='|'; echo "${known_failures[*]}")
 
