@@ -15,9 +15,17 @@ install_packages() {
     echo "Installing: ${missing[*]}"
     local as_root=()
     [ "$(id -u)" -eq 0 ] || as_root=(sudo)
-    if ! "${as_root[@]}" apt-get update -qq ||
-        ! DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq \
-            --no-install-recommends "${missing[@]}" >/dev/null; then
+    # Scripts that run side by side install one after the other: apt gives up at once on a
+    # package list that another apt holds. The lock is taken on the file opened for reading,
+    # so that it works whoever made the file.
+    local lock=/tmp/veltora-install-packages.lock
+    touch "$lock" 2>/dev/null || true
+    if ! (
+        flock 9
+        "${as_root[@]}" apt-get update -qq &&
+            DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq \
+                -o DPkg::Lock::Timeout=600 --no-install-recommends "${missing[@]}" >/dev/null
+    ) 9<"$lock"; then
         echo "Could not install these Debian packages: ${missing[*]}" >&2
         return 1
     fi
