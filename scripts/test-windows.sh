@@ -52,14 +52,6 @@ wineboot -i >"$scratch/wineboot.log" 2>&1 || {
 }
 wineserver -w
 
-# Tests that still fail under Wine, each with its symptom; they run in the Linux build.
-# Remove a line once its test passes here.
-known_failures=(
-    # The registry finder reads no version from the key the test writes.
-    'RegistryFinding\.'
-)
-exclude=$(IFS='|'; echo "${known_failures[*]}")
-
 echo "=== $build: tests under Wine"
-ctest --test-dir "$build" -j "$jobs" --output-on-failure --timeout 300 -E "$exclude"
+ctest --test-dir "$build" -j "$jobs" --output-on-failure --timeout 300
 scripts/test-windows-e2e.sh "$build" "${LINUX_BUILD:-build}"

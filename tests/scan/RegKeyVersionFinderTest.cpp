@@ -1,12 +1,15 @@
 #include "UpdateManager/scan/RegKeyVersionFinder.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/PeFileBuilder.h"
-#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/TestRegistry.h"
 
 #include <gtest/gtest.h>
 
-#include <boost/filesystem/fstream.hpp>
+#include <boost/filesystem/operations.hpp>
+
+#include <memory>
+#include <stdexcept>
 
 using namespace Veltora::UpdateManager;
 using namespace Veltora::Testing;
@@ -17,14 +20,13 @@ const char* const unknownRootMessage =
     "Reg Key is none of {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT}\n"
     " The registrykey could not be resolved.";
 
-// A Wine prefix whose hives name installation folders inside the test's folder, and the
+// Registry values that name installation folders inside the test's folder, and the
 // product files in them.
 class RegistryFinding : public testing::Test
 {
 protected:
-    RegistryFinding()
+    void SetUp() override
     {
-        environment.set("WINEPREFIX", folder.path().string());
         const std::string apps = (folder / "Apps").string();
         boost::filesystem::create_directories(folder / "Apps" / "Product" / "bin");
         PeFileBuilder::writeFile(folder / "Apps" / "Product" / "Product.exe",
@@ -33,20 +35,29 @@ protected:
                                  PeFileBuilder().fileVersion({2, 0, 0, 1}).build());
         PeFileBuilder::writeFile(folder / "Apps" / "Product" / "Plain.exe",
                                  PeFileBuilder().withoutVersionResource().build());
-        boost::filesystem::ofstream(folder / "system.reg")
-            << "WINE REGISTRY Version 2\n\n"
-            << "[Software\\\\Vendor\\\\Product] 1700000000\n"
-            << "\"InstallDir\"=\"" << apps << "/Product\"\n"
-            << "\"WithSlash\"=\"" << apps << "/Product/\"\n"
-            << "\"Expand\"=str(2):\"" << apps << "/Product\"\n"
-            << "\"Number\"=dword:00000001\n"
-            << "\"Nowhere\"=\"" << apps << "/Gone\"\n\n"
-            << "[Software\\\\Classes\\\\Vendor.Product] 1700000000\n"
-            << "@=\"" << apps << "/Product\"\n";
-        boost::filesystem::ofstream(folder / "user.reg")
-            << "WINE REGISTRY Version 2\n\n"
-            << "[Software\\\\Vendor\\\\Product] 1700000000\n"
-            << "\"InstallDir\"=\"" << apps << "/Product/bin\"\n";
+        using Root = TestRegistry::Root;
+        using Type = TestRegistry::Type;
+        const std::string product = "Software\\Vendor\\Product";
+        try
+        {
+            registry = std::make_unique<TestRegistry>(
+                folder.path(),
+                std::vector<TestRegistry::Value>{
+                    {Root::LocalMachine, product, "InstallDir", Type::String, apps + "/Product"},
+                    {Root::LocalMachine, product, "WithSlash", Type::String, apps + "/Product/"},
+                    {Root::LocalMachine, product, "Expand", Type::ExpandableString,
+                     apps + "/Product"},
+                    {Root::LocalMachine, product, "Number", Type::Number, "1"},
+                    {Root::LocalMachine, product, "Nowhere", Type::String, apps + "/Gone"},
+                    {Root::LocalMachine, "Software\\Classes\\Vendor.Product", "", Type::String,
+                     apps + "/Product"},
+                    {Root::CurrentUser, product, "InstallDir", Type::String,
+                     apps + "/Product/bin"}});
+        }
+        catch (const std::runtime_error& error)
+        {
+            GTEST_SKIP() << error.what();
+        }
     }
 
     struct Outcome
@@ -66,7 +77,7 @@ protected:
     }
 
     TempFolder folder;
-    ScopedEnvironment environment;
+    std::unique_ptr<TestRegistry> registry;
 };
 
 const std::u16string installDir = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\Product\\InstallDir";
