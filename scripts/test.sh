@@ -11,12 +11,16 @@ scripts/install-deps.sh
 jobs=${JOBS:-2}
 
 # The Windows libraries (scripts/windows-deps.sh) take a quarter of a first run. They are
-# built from the start, in the background and at low priority, so that they use the time the
-# test stages leave the processors idle; the Windows stage waits for them. Once cached they
-# take a second.
+# built from the start, in the background and at the lowest priority, so that they use the
+# time the test stages leave the processors idle; the Windows stage waits for them. Once
+# cached they take a second. They run in a process group of their own, which ends with this
+# script, but in its session: a new session would be scheduled as a peer of this one
+# (autogroups), whatever its priority.
 windows_deps_log=$(mktemp "${TMPDIR:-/tmp}/updater-windows-deps.XXXXXX")
-setsid nice -n 10 scripts/windows-deps.sh >"$windows_deps_log" 2>&1 &
+set -m
+nice -n 19 scripts/windows-deps.sh >"$windows_deps_log" 2>&1 &
 windows_deps=$!
+set +m
 stop_windows_deps() {
     kill -- "-$windows_deps" 2>/dev/null || true
     rm -f "$windows_deps_log"
