@@ -3,12 +3,21 @@
 # Debian's sources, cached, then the engine, updater.exe and the test programs in
 # build-windows) and runs its tests under Wine, in a fresh Wine prefix inside a temporary
 # folder of its own, then the end-to-end run of updater.exe (scripts/test-windows-e2e.sh,
-# with the demo server of the Linux build, LINUX_BUILD, default build). Installs the cross compiler and Wine when they are missing; exits
-# non-zero when they cannot be installed or a test fails.
+# with the demo server of the Linux build, LINUX_BUILD, default build). Installs the cross
+# compiler and Wine when they are missing; exits non-zero when they cannot be installed, the
+# build fails or a test fails.
+#
+#   scripts/test-windows.sh [--build-only]    --build-only: install and build, run nothing
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/packages.sh
 
+build_only=false
+case "${1:-}" in
+    "") ;;
+    --build-only) build_only=true ;;
+    *) echo "usage: scripts/test-windows.sh [--build-only]" >&2; exit 2 ;;
+esac
 jobs=${JOBS:-2}
 export UPDATER_WINDOWS_BUILD=${UPDATER_WINDOWS_BUILD:-build-windows}
 build=$UPDATER_WINDOWS_BUILD
@@ -30,6 +39,7 @@ if ! tools_present >/dev/null; then
 fi
 
 JOBS=$jobs scripts/build-windows.sh
+! $build_only || exit 0
 
 # Everything Wine writes stays in the scratch folder: the prefix and the home folder it
 # links the user's folders into. No display: nothing may wait for a window.

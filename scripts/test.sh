@@ -3,29 +3,30 @@
 # Debian package are then checked, then the engine's unit tests again under
 # AddressSanitizer with UndefinedBehaviorSanitizer, and under ThreadSanitizer, then the
 # fuzz targets briefly, and at last the whole updater cross-built for Windows with its tests
-# run under Wine (scripts/test-windows.sh). Exits non-zero when any test fails.
+# run under Wine (scripts/test-windows.sh). Exits non-zero when any build or test fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 jobs=${JOBS:-2}
 
-# The Windows libraries (scripts/windows-deps.sh) take a quarter of a first run. They are
-# built from the start, in the background and at the lowest priority, so that they use the
-# time the test stages leave the processors idle; the Windows stage waits for them. Once
-# cached they take a second. They run in a process group of their own, which ends with this
-# script, but in its session: a new session would be scheduled as a peer of this one
-# (autogroups), whatever its priority.
-windows_deps_log=$(mktemp "${TMPDIR:-/tmp}/updater-windows-deps.XXXXXX")
+# The Windows build (its libraries from Debian's sources, then the whole updater) takes
+# half of a first run. It is made from the start, in the background and at the lowest
+# priority, so that it uses the time the Linux stages leave the processors idle; the Windows
+# stage at the end waits for it, then runs the tests under Wine. Once cached it takes a
+# minute. It runs in a process group of its own, which ends with this script, but in this
+# script's session: a new session would be scheduled as a peer (autogroups), whatever its
+# priority.
+windows_build_log=$(mktemp "${TMPDIR:-/tmp}/updater-windows-build.XXXXXX")
 set -m
-nice -n 19 scripts/windows-deps.sh >"$windows_deps_log" 2>&1 &
-windows_deps=$!
+JOBS=$jobs nice -n 19 scripts/test-windows.sh --build-only >"$windows_build_log" 2>&1 &
+windows_build=$!
 set +m
-stop_windows_deps() {
-    kill -- "-$windows_deps" 2>/dev/null || true
-    rm -f "$windows_deps_log"
+stop_windows_build() {
+    kill -- "-$windows_build" 2>/dev/null || true
+    rm -f "$windows_build_log"
 }
-trap stop_windows_deps EXIT
+trap stop_windows_build EXIT
 
 run_build() {
     local folder=$1 label=$2
@@ -51,12 +52,11 @@ TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(pwd)/tests/
 # Every parser of outside input under libFuzzer (clang): its committed corpus, then a
 # bounded number of new inputs each.
 run_build build-fuzz fuzz -DUPDATER_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
-# The Windows build: its libraries from Debian's sources (cached), the engine's suites and the
-# Windows tests under Wine.
-echo "=== Windows libraries"
-if ! wait "$windows_deps"; then
-    cat "$windows_deps_log"
+# The Windows build, made in the background, and its tests under Wine.
+echo "=== Windows build (made in the background)"
+if ! wait "$windows_build"; then
+    cat "$windows_build_log"
     exit 1
 fi
-grep -v '^/' "$windows_deps_log" || true
+grep -v '^\[' "$windows_build_log" || true
 JOBS=$jobs scripts/test-windows.sh
