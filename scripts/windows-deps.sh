@@ -168,11 +168,16 @@ unpack_source() {
     echo "$folder/unpacked"
 }
 
+# The libraries are optimised at -O1: their hot paths (OpenSSL's ciphers and digests) are in
+# assembly, and a first build of them costs a fifth less than at -Os or -O3.
+optimisation=(-O1 -DNDEBUG)
+
 cmake_for_windows() {
     local source=$1 build=$2
     shift 2
     cmake -S "$source" -B "$build" -G "Unix Makefiles" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-        -DCMAKE_BUILD_TYPE=MinSizeRel -DCMAKE_INSTALL_PREFIX="$prefix" \
+        -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS_RELEASE="${optimisation[*]}" \
+        -DCMAKE_CXX_FLAGS_RELEASE="${optimisation[*]}" -DCMAKE_INSTALL_PREFIX="$prefix" \
         -DUPDATER_WINDOWS_DEPS="$prefix" "${launcher[@]}" "$@"
 }
 
@@ -184,7 +189,7 @@ build_openssl() {
     (cd "$source" && CC=gcc-posix ./Configure mingw64 --cross-compile-prefix=$triplet- \
         --prefix="$prefix" --libdir=lib --openssldir="C:/Program Files/Common Files/SSL" \
         no-shared no-tests no-module no-legacy no-engine no-dso no-ui-console \
-        no-ssl3 no-dtls no-srp no-comp)
+        no-ssl3 no-dtls no-srp no-comp "${optimisation[@]}")
     make -C "$source" -j "$jobs" CC="${compiler_launcher}$triplet-gcc-posix" build_libs
     make -C "$source" install_dev
 }
@@ -243,7 +248,7 @@ build_boost_filesystem() {
     for file in "$source"/libs/filesystem/src/*.cpp; do
         objects+=("$work/build/boost/$(basename "$file" .cpp).o")
         # Boost's own build uses the BCrypt random source where the system has it.
-        $compiler_launcher$triplet-g++-posix -std=c++17 -Os -DNDEBUG -DBOOST_FILESYSTEM_SOURCE \
+        $compiler_launcher$triplet-g++-posix -std=c++17 "${optimisation[@]}" -DBOOST_FILESYSTEM_SOURCE \
             -DBOOST_FILESYSTEM_STATIC_LINK=1 -DBOOST_FILESYSTEM_HAS_BCRYPT -DBOOST_ALL_NO_LIB \
             -I"$prefix/include" -c "$file" -o "${objects[-1]}" &
         running=$((running + 1))
@@ -325,6 +330,8 @@ main() {
     if command -v ccache >/dev/null; then
         launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
         compiler_launcher="ccache "
+        # Headers from the compiler's dependency files: no second preprocessor run per object.
+        export CCACHE_DEPEND=1
     fi
 
     for package in "${source_packages[@]}"; do
