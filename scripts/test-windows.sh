@@ -61,9 +61,6 @@ wineboot -i >"$scratch/wineboot.log" 2>&1 || {
     exit 1
 }
 wineserver -w
-# One Wine server for all the test programs, so that none of them waits for a new one to
-# start; the exit trap stops it.
-wineserver -p
 
 echo "=== $build: tests under Wine"
 ctest --test-dir "$build" -j "$jobs" --output-on-failure --timeout 300

@@ -129,7 +129,8 @@ Seeds versionTexts()
 
 Seeds confirmFiles()
 {
-    const Veltora::UpdateManager::ConfirmRecord record{1048576, "d41d8cd98f00b204e9800998ecf8427e"};
+    const Veltora::UpdateManager::ConfirmRecord record{1048576, "d41d8cd98f00b204e9800998ecf8427e",
+                                                       ""};
     std::string packed(sizeof record.size, '\0');
     std::memcpy(packed.data(), &record.size, sizeof record.size);
     return {{"written", Veltora::UpdateManager::confirmFileText(record)},
